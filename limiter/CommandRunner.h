@@ -1,0 +1,27 @@
+// Runs one command through the system command interpreter, hidden, and
+// returns what it wrote to standard output and standard error.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/String.h"
+
+// Room for the interpreter line: "Cmd.exe /C " + quoted command + NUL.
+const int kCommandLineSize = 1024;
+// How much output is kept; the rest is read and dropped so that the child
+// never blocks on a full pipe.
+const int kMaxOutput = 64 * 1024;
+// Pause between looks at an empty pipe.
+const DWORD kPeekPause = 500;
+// A command still running after this long is ended, with all it started.
+const DWORD kCommandTimeout = 10000;
+
+// "Cmd.exe /C " followed by the command in one more pair of quotes, which the
+// interpreter strips again, so that a quoted path inside survives. Empty when
+// the line would not fit in kCommandLineSize bytes.
+CString BuildCommandLine(const CString& command);
+
+// The output with trailing white space removed; "" when the command line is
+// too long or the pipe or the process cannot be created. timeoutMs bounds
+// the wait for the command to finish.
+CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout);

@@ -1,0 +1,59 @@
+// The volume tool's command lines and answer.
+#include "limiter/VolumeTool.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "limiter/CommandRunner.h"
+#include "settings/LimiterState.h"
+
+namespace {
+const char kVolumeMarker[] = "master volume:";
+const char kValueEnd[] = ". ";
+// How close to a whole number a product must be to count as that number.
+// A two-decimal text is off by a few units in the last place after the
+// multiplication; a text with more decimals is off by far more.
+const double kWholeTolerance = 1e-7;
+}  // namespace
+
+CString ExtractBetween(const CString& text, const char* startMarker, const char* endMarker) {
+    const int start = text.Find(startMarker);
+    if (start < 0) return CString();
+    const int pos = start + static_cast<int>(strlen(startMarker));
+    if (!*endMarker) return text.Mid(pos);
+    const int end = text.Find(endMarker, pos);
+    if (end < 0) return CString();
+    return text.Mid(pos, end - pos);
+}
+
+int32_t VolumeFromText(const CString& value) {
+    const double product = atof(value) * 100.0;
+    if (std::isnan(product)) return 0;
+    const double nearest = std::round(product);
+    const double percent =
+        std::fabs(product - nearest) < kWholeTolerance ? nearest : std::trunc(product);
+    if (percent >= 2147483647.0) return INT32_MAX;
+    if (percent <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(percent);
+}
+
+CString BuildQueryCommand(const CString& toolPath) {
+    return CString("\"") + toolPath + "\" -multimedia";
+}
+
+CString BuildSetCommand(const CString& toolPath, int32_t percent) {
+    CString command;
+    command.Format("\"%s\" -multimedia -v %d", toolPath.c_str(), static_cast<int>(percent));
+    return command;
+}
+
+int32_t GetMasterVolume() {
+    const CString output = RunCommand(BuildQueryCommand(State().toolPath));
+    const CString value = ExtractBetween(output, kVolumeMarker, kValueEnd);
+    if (value.IsEmpty()) return -1;
+    return VolumeFromText(value);
+}
+
+void SetMasterVolume(int32_t percent) {
+    RunCommand(BuildSetCommand(State().toolPath, percent));
+}

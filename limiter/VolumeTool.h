@@ -1,0 +1,23 @@
+// Reading and setting the master volume through the volume tool.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/String.h"
+
+// The text of text between the first startMarker and the next endMarker
+// after it (to the end when endMarker is empty); "" when either is missing.
+CString ExtractBetween(const CString& text, const char* startMarker, const char* endMarker);
+
+// The percentage for a reported fraction of full scale: texts with at most
+// two decimals give exactly their hundredths, longer ones truncate toward
+// zero, and a text that is no number gives 0.
+int32_t VolumeFromText(const CString& value);
+
+// The commands handed to the runner, with the tool path quoted.
+CString BuildQueryCommand(const CString& toolPath);
+CString BuildSetCommand(const CString& toolPath, int32_t percent);
+
+// The master volume in percent, or -1 when the tool did not report it.
+int32_t GetMasterVolume();
+void SetMasterVolume(int32_t percent);

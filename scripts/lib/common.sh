@@ -1,0 +1,65 @@
+# Shared by the scripts: choosing the build, a private X display, and the
+# build's own Wine prefix. Source it; it defines functions only.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# The shipped program is 32-bit. Some kernels run no 32-bit code at all, and
+# Wine then runs only 64-bit programs: there the same sources are tested as
+# a 64-bit build.
+test_preset() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo win32; else echo win64; fi
+}
+
+# configure_and_build PRESET [CMAKE-OPTION...]
+configure_and_build() {
+  local preset=$1
+  shift
+  cmake --preset "$preset" -Wno-dev "$@" >/dev/null
+  cmake --build --preset "$preset"
+}
+
+# start_xvfb: a private virtual display in DISPLAY, ended by stop_all.
+xvfb_pid=""
+start_xvfb() {
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local number
+  read -r number <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$number"
+}
+
+# prepare_wine BUILD_DIR: locale and prefix for BUILD_DIR/wine-run, then one
+# wineserver kept for the whole run (so that Wine's own services never hold
+# a test's output pipe open).
+wine_run=""
+prepare_wine() {
+  local build=$1
+  wine_run="$build/wine-run"
+  local prefix locales
+  prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
+  locales=$(sed -n 's/^export LOCPATH="\(.*\)"$/\1/p' "$wine_run")
+  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
+    mkdir -p "$locales"
+    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >/dev/null 2>&1 || true
+  fi
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "preparing the Wine prefix in $prefix"
+    "$wine_run" wineboot -i </dev/null >/dev/null 2>&1
+    # Without a window manager every hide waits for one; unmanaged windows
+    # also get Wine's own title bar.
+    "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  fi
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" wineserver -p
+  "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1
+  wine_prefix=$prefix
+}
+
+stop_all() {
+  if [ -n "${wine_prefix:-}" ]; then WINEPREFIX="$wine_prefix" wineserver -k >/dev/null 2>&1 || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}

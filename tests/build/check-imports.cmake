@@ -1,0 +1,17 @@
+# Fails when PROGRAM imports any DLL that is not part of Windows itself.
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+set(system advapi32 bcrypt comctl32 comdlg32 gdi32 kernel32 msvcrt ntdll ole32 oleaut32
+    shell32 user32 version)
+foreach(line ${lines})
+  string(REGEX REPLACE "DLL Name: (.+)\\.(dll|DLL)$" "\\1" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  list(FIND system "${dll}" known)
+  if(known EQUAL -1)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}.dll, which Windows does not ship")
+  endif()
+  message(STATUS "imports ${dll}.dll")
+endforeach()

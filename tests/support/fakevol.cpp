@@ -1,0 +1,105 @@
+// A stand-in for the volume tool in tests. It keeps its state in files
+// beside itself, so a test steers it by writing them:
+//   fake-volume.txt  the value text the query reports (default "1.00"); a set
+//                    writes the new percentage there as a fraction.
+//   fake-mode.txt    optional: "silent" (print nothing), "hang" (never end),
+//                    "raw" (print fake-volume.txt as it is, no answer shape),
+//                    "flood N" (print N bytes of filler before the answer).
+//   fake-log.txt     each command line received, after a millisecond
+//                    timestamp (Unix epoch), one per line.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string Dir() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* slash = strrchr(path, '\\');
+    if (slash) slash[1] = '\0';
+    return path;
+}
+
+std::string ReadText(const std::string& path) {
+    std::string text;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        fclose(f);
+    }
+    while (!text.empty() && strchr(" \t\r\n", text.back())) text.pop_back();
+    return text;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    if (FILE* f = fopen(path.c_str(), "wb")) {
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+}
+
+long long NowMs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    return static_cast<long long>((t.QuadPart - 116444736000000000ULL) / 10000);
+}
+
+void Log(const std::string& dir) {
+    const std::string line = std::to_string(NowMs()) + " " + GetCommandLineA() + "\r\n";
+    // Another copy may be appending at the same moment; retry briefly.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HANDLE file = CreateFileA((dir + "fake-log.txt").c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            CloseHandle(file);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string dir = Dir();
+    Log(dir);
+    const std::string mode = ReadText(dir + "fake-mode.txt");
+    if (mode == "hang") {
+        for (;;) Sleep(1000);
+    }
+    if (argc < 2 || strcmp(argv[1], "-multimedia") != 0) {
+        fprintf(stderr, "usage: fakevol -multimedia [-v N]\n");
+        return 2;
+    }
+    if (argc >= 4 && strcmp(argv[2], "-v") == 0) {
+        char value[32];
+        snprintf(value, sizeof value, "%.2f", atoi(argv[3]) / 100.0);
+        WriteText(dir + "fake-volume.txt", value);
+    }
+    if (mode == "silent") return 0;
+    std::string value = ReadText(dir + "fake-volume.txt");
+    if (value.empty() && GetFileAttributesA((dir + "fake-volume.txt").c_str()) ==
+                             INVALID_FILE_ATTRIBUTES) {
+        value = "1.00";
+    }
+    if (mode == "raw") {
+        fputs(value.c_str(), stdout);
+        return 0;
+    }
+    if (mode.compare(0, 6, "flood ") == 0) {
+        const long count = atol(mode.c_str() + 6);
+        for (long i = 0; i < count; ++i) fputc(i % 64 == 63 ? '\n' : 'x', stdout);
+    }
+    printf("master volume: %s. muted: no\n", value.c_str());
+    return 0;
+}
