@@ -10,12 +10,18 @@ test_preset() {
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo win32; else echo win64; fi
 }
 
+# build_dir PRESET: where that preset builds. MORVANE_BUILD_ROOT moves every
+# build (so that several working copies of one checkout stay apart).
+build_dir() {
+  echo "${MORVANE_BUILD_ROOT:-$root/build}/$1"
+}
+
 # configure_and_build PRESET [CMAKE-OPTION...]
 configure_and_build() {
   local preset=$1
   shift
-  cmake --preset "$preset" -Wno-dev "$@" >/dev/null
-  cmake --build --preset "$preset"
+  cmake -S "$root" -B "$(build_dir "$preset")" --preset "$preset" -Wno-dev "$@" >/dev/null
+  cmake --build "$(build_dir "$preset")" -j "$(nproc)"
 }
 
 # start_xvfb: a private virtual display in DISPLAY, ended by stop_all.
