@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Draws the program's icons and writes them as 32-bit .ico files.
+
+The picture: a loudspeaker on a blue tile, its sound waves stopped by an
+orange bar, the ceiling the program holds the volume under.
+
+Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico 48 x 48, tray.ico 16 x 16)
+"""
+import math
+import os
+import struct
+import sys
+
+TILE = (0x2B, 0x5C, 0xAB)
+SPEAKER = (0xFF, 0xFF, 0xFF)
+WAVE = (0xC8, 0xDC, 0xF5)
+CEILING = (0xF5, 0x9E, 0x1B)
+SAMPLES = 4  # per axis, for smooth edges
+
+
+def inside_rounded_square(x, y, radius):
+    cx = min(max(x, radius), 1 - radius)
+    cy = min(max(y, radius), 1 - radius)
+    return (x - cx) ** 2 + (y - cy) ** 2 <= radius ** 2
+
+
+def inside_speaker(x, y):
+    # A box and a cone opening to the right, in unit coordinates.
+    if 0.18 <= x <= 0.32 and 0.42 <= y <= 0.68:
+        return True
+    if 0.32 <= x <= 0.50:
+        spread = 0.13 + (x - 0.32) / 0.18 * 0.17
+        return abs(y - 0.55) <= spread
+    return False
+
+
+def inside_wave(x, y, small):
+    # Arcs around the cone's mouth, below the ceiling bar.
+    if y < 0.36:
+        return False
+    distance = math.hypot(x - 0.46, y - 0.55)
+    angle = math.atan2(y - 0.55, x - 0.46)
+    if abs(angle) > 0.9:
+        return False
+    rings = [(0.30, 0.05)] if small else [(0.22, 0.035), (0.34, 0.035)]
+    return any(abs(distance - r) <= w for r, w in rings)
+
+
+def inside_ceiling(x, y, small):
+    thickness = 0.07 if small else 0.05
+    return 0.55 <= x <= 0.90 and abs(y - 0.28) <= thickness
+
+
+def colour_at(x, y, small):
+    if not inside_rounded_square(x, y, 0.22 if small else 0.18):
+        return None
+    if inside_ceiling(x, y, small):
+        return CEILING
+    if inside_speaker(x, y):
+        return SPEAKER
+    if inside_wave(x, y, small):
+        return WAVE
+    return TILE
+
+
+def render(size):
+    small = size <= 16
+    pixels = []  # rows top to bottom, (b, g, r, a)
+    for row in range(size):
+        line = []
+        for col in range(size):
+            total = [0, 0, 0]
+            covered = 0
+            for sy in range(SAMPLES):
+                for sx in range(SAMPLES):
+                    x = (col + (sx + 0.5) / SAMPLES) / size
+                    y = (row + (sy + 0.5) / SAMPLES) / size
+                    colour = colour_at(x, y, small)
+                    if colour:
+                        covered += 1
+                        for i in range(3):
+                            total[i] += colour[i]
+            if covered:
+                r, g, b = (round(c / covered) for c in total)
+                line.append((b, g, r, round(255 * covered / SAMPLES ** 2)))
+            else:
+                line.append((0, 0, 0, 0))
+        pixels.append(line)
+    return pixels
+
+
+def ico_bytes(size):
+    pixels = render(size)
+    xor = b"".join(bytes(p) for row in reversed(pixels) for p in row)  # bottom-up DIB
+    mask_stride = ((size + 31) // 32) * 4
+    mask = bytearray()
+    for row in reversed(pixels):
+        bits = bytearray(mask_stride)
+        for col, p in enumerate(row):
+            if p[3] == 0:
+                bits[col // 8] |= 0x80 >> (col % 8)
+        mask += bits
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask),
+                         0, 0, 0, 0)
+    image = header + xor + bytes(mask)
+    directory = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), 6 + 16)
+    return directory + entry + image
+
+
+def main():
+    out = sys.argv[1] if len(sys.argv) > 1 else "."
+    os.makedirs(out, exist_ok=True)
+    for name, size in (("main.ico", 48), ("tray.ico", 16)):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(ico_bytes(size))
+
+
+if __name__ == "__main__":
+    main()
