@@ -1,0 +1,119 @@
+// Command line and output lines of the volume tool.
+#include "voltool/VolumeArgs.h"
+
+#include <cstdio>
+#include <cstring>
+
+const char kUsage[] =
+    "usage: bin -multimedia          print the master volume of the default output device\n"
+    "       bin -multimedia -v N     set it to N percent (clamped to 0-100), then print it\n";
+
+namespace {
+
+const char kTool[] = "bin";
+// Longest piece of a bad argument quoted back; the rest only hides the reason.
+const int kQuotedArgMax = 40;
+const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+VolumeArgs Invalid(const char* reason, const char* argument = nullptr) {
+    VolumeArgs args;
+    if (argument) {
+        snprintf(args.error.text, sizeof args.error.text, "%s: %s \"%.*s\"", kTool, reason,
+                 kQuotedArgMax, argument);
+    } else {
+        snprintf(args.error.text, sizeof args.error.text, "%s: %s", kTool, reason);
+    }
+    return args;
+}
+
+bool IsHelp(const char* arg) {
+    return !strcmp(arg, "-h") || !strcmp(arg, "-?") || !strcmp(arg, "/?") || !strcmp(arg, "--help");
+}
+
+}  // namespace
+
+bool ParsePercent(const char* text, int* percent) {
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (!*p) return false;
+    // Saturate instead of overflowing: any number past 100 means 100, and the
+    // limiter hands over whatever it read from its settings file.
+    int magnitude = 0;
+    for (; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        if (magnitude <= 100) magnitude = magnitude * 10 + (*p - '0');
+    }
+    if (negative) {
+        *percent = 0;
+    } else {
+        *percent = magnitude > 100 ? 100 : magnitude;
+    }
+    return true;
+}
+
+VolumeArgs ParseVolumeArgs(int argc, const char* const argv[]) {
+    bool multimedia = false;
+    bool set = false;
+    int percent = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsHelp(arg)) {
+            VolumeArgs args;
+            args.command = VolumeCommand::Help;
+            return args;
+        }
+        if (!strcmp(arg, "-multimedia")) {
+            multimedia = true;
+        } else if (!strcmp(arg, "-v")) {
+            if (set) return Invalid("-v given twice");
+            // The value may itself start with '-': a negative limit is legal.
+            if (i + 1 >= argc) return Invalid("-v needs a percentage");
+            if (!ParsePercent(argv[++i], &percent)) {
+                return Invalid("not a whole percentage:", argv[i]);
+            }
+            set = true;
+        } else {
+            return Invalid("unknown option", arg);
+        }
+    }
+    if (!multimedia) return Invalid("-multimedia is required");
+    VolumeArgs args;
+    args.command = set ? VolumeCommand::Set : VolumeCommand::Query;
+    args.percent = percent;
+    return args;
+}
+
+int PercentFromScalar(float scalar) {
+    // Halves round up: the limiter holds a ceiling, so a level halfway
+    // between two percentages counts as the higher one. A float misses an
+    // exact half by a few units in the last place (0.005f is 0.00499999989),
+    // and the allowance lets such a level round as the half it stands for.
+    const double kHalfAllowance = 1e-4;
+    if (!(scalar > 0.0f)) return 0;  // also NaN
+    if (scalar >= 1.0f) return 100;
+    return static_cast<int>(static_cast<double>(scalar) * 100.0 + 0.5 + kHalfAllowance);
+}
+
+TextLine FormatAnswer(float scalar, MuteState mute) {
+    static const char* const kMuteText[] = {"no", "yes", "unknown"};
+    const int percent = PercentFromScalar(scalar);
+    TextLine line;
+    snprintf(line.text, sizeof line.text, "master volume: %d.%02d. muted: %s", percent / 100,
+             percent % 100, kMuteText[static_cast<int>(mute)]);
+    return line;
+}
+
+TextLine FormatFailure(const char* action, HRESULT hr) {
+    TextLine line;
+    const unsigned long code = static_cast<unsigned long>(hr);
+    if (hr == kNotFound) {
+        snprintf(line.text, sizeof line.text,
+                 "%s: cannot %s: there is no audio output device (HRESULT 0x%08lX)", kTool, action,
+                 code);
+    } else {
+        snprintf(line.text, sizeof line.text, "%s: cannot %s (HRESULT 0x%08lX)", kTool, action,
+                 code);
+    }
+    return line;
+}
