@@ -1,0 +1,24 @@
+// The password prompt: set (0), verify (1) or change (2) the password that
+// guards the main window. Callers look only at the end code: IDOK lets them
+// go on.
+#pragma once
+
+#include "framework/Window.h"
+
+class CPasswordDlg : public CDialog {
+public:
+    explicit CPasswordDlg(CWnd* pParent = nullptr);
+
+    enum { kModeSet = 0, kModeVerify = 1, kModeChange = 2 };
+    // Every caller sets it; until then the prompt verifies, so that a
+    // forgotten assignment never opens the window without a check.
+    int m_nMode = kModeVerify;
+
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+
+private:
+    void Verify(const CString& entered);
+    void Store(const CString& entered);
+    void ClearEntry();
+};
