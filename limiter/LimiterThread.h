@@ -1,0 +1,37 @@
+// The limiter worker: a background thread that keeps the master volume at or
+// below the limit while limiting is switched on.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/Thread.h"
+
+class CLimiterThread;
+
+// Handed to the new thread, which frees it when its loop ends.
+struct LimiterStartBlock {
+    HWND mainWindow = nullptr;         // kept for the owner; the loop never uses it
+    CLimiterThread* thread = nullptr;  // filled in by the thread object's constructor
+};
+
+class CLimiterThread : public CWinThread {
+public:
+    CLimiterThread(AFX_THREADPROC proc, LimiterStartBlock* block);
+
+    // Runs until running is cleared in State(); always returns 1.
+    UINT LimiterLoop(LimiterStartBlock* block);
+};
+
+// The thread procedure: runs the loop of the thread object named in the
+// block, frees the block, returns 0.
+UINT LimiterThreadProc(LPVOID block);
+
+// Starts a thread object; FALSE when it could not be started, and the object
+// then stays with the caller.
+using LimiterThreadStarter = BOOL (*)(CLimiterThread* thread);
+
+// Sets running and starts the worker. When it cannot be started, says so in a
+// message box owned by mainWindow (which may be null) and frees what it made;
+// limiting then stays off. start replaces the usual start (flags 0, default
+// stack and security) so that tests can make it fail or keep a handle.
+void StartLimiter(HWND mainWindow, LimiterThreadStarter start = nullptr);
