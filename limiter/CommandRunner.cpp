@@ -69,17 +69,13 @@ CString RunCommand(const CString& command, DWORD timeoutMs) {
     std::string output;
     std::vector<char> chunk(kReadChunk);
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    size_t received = 0;
     for (;;) {
         DWORD available = 0;
         if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available > 0) {
-            DWORD count = 0;
-            if (!ReadFile(readEnd.get(), chunk.data(), kReadChunk, &count, nullptr)) break;
-            const size_t room = kMaxOutput - output.size();
-            output.append(chunk.data(), count < room ? count : room);
-            continue;  // drain what is waiting before pausing
-        }
         if (GetTickCount64() >= deadline) {
+            // Ends the interpreter and all it started, so nothing keeps a
+            // hung command alive behind our back.
             if (job) {
                 TerminateJobObject(job.get(), 1);
             } else {
@@ -87,7 +83,17 @@ CString RunCommand(const CString& command, DWORD timeoutMs) {
             }
             break;
         }
-        Sleep(kPeekPause);
+        if (available > 0) {
+            DWORD count = 0;
+            if (!ReadFile(readEnd.get(), chunk.data(), kReadChunk, &count, nullptr)) break;
+            const size_t room = kMaxOutput - output.size();
+            output.append(chunk.data(), count < room ? count : room);
+            received += count;
+        }
+        // An ordinary answer fits in one read and keeps the usual pause. A
+        // long one is drained briskly so that a full pipe never holds the
+        // child up.
+        Sleep(received >= kReadChunk ? kDrainPause : kPeekPause);
     }
 
     // Output is text up to its first NUL, as the tool's answer is.

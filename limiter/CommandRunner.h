@@ -11,8 +11,10 @@ const int kCommandLineSize = 1024;
 // How much output is kept; the rest is read and dropped so that the child
 // never blocks on a full pipe.
 const int kMaxOutput = 64 * 1024;
-// Pause between looks at an empty pipe.
+// Pause between looks at the pipe, and the shorter one once an answer has
+// turned out longer than one read.
 const DWORD kPeekPause = 500;
+const DWORD kDrainPause = 10;
 // A command still running after this long is ended, with all it started.
 const DWORD kCommandTimeout = 10000;
 

@@ -54,6 +54,4 @@ int32_t GetMasterVolume() {
     return VolumeFromText(value);
 }
 
-void SetMasterVolume(int32_t percent) {
-    RunCommand(BuildSetCommand(State().toolPath, percent));
-}
+void SetMasterVolume(int32_t percent) { RunCommand(BuildSetCommand(State().toolPath, percent)); }

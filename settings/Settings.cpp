@@ -52,9 +52,7 @@ bool FileExists(const char* path) {
     return static_cast<bool>(file);
 }
 
-CString ReadSetting(const char* key) {
-    return ReadSettingFrom(GetAppDir() + kIniName, key);
-}
+CString ReadSetting(const char* key) { return ReadSettingFrom(GetAppDir() + kIniName, key); }
 
 void WriteSetting(const char* key, const char* value) {
     WritePrivateProfileStringA(kSection, key, value, State().iniPath);
@@ -87,11 +85,10 @@ void LoadSettingsFrom(const CString& appDir) {
     state.iniPath = appDir + kIniName;
     state.password = ReadSettingFrom(state.iniPath, "p1");
     const CString isLock = ReadSettingFrom(state.iniPath, "isLock");
-    Store(state.lock,
-          _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),
-                  reinterpret_cast<const unsigned char*>("1")) == 0
-              ? 1
-              : 0);
+    Store(state.lock, _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),
+                              reinterpret_cast<const unsigned char*>("1")) == 0
+                          ? 1
+                          : 0);
     Store(state.limit, ParseVolume(ReadSettingFrom(state.iniPath, "vol")));
     state.toolPath = appDir + kToolName;
 }

@@ -100,9 +100,8 @@ int CountOwnHandles() {
         ACCESS_MASK access;
     };
     typedef NTSTATUS(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                               "NtQuerySystemInformation")));
+    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     if (!query) return -1;
     std::vector<BYTE> buffer(1 << 20);
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -110,7 +109,8 @@ int CountOwnHandles() {
         NTSTATUS status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status == 0) {
             const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-            const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+            const Entry* entries =
+                reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
             const ULONG self = GetCurrentProcessId();
             int own = 0;
             for (ULONG i = 0; i < count; ++i) own += entries[i].ownerPid == self;

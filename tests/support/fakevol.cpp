@@ -56,8 +56,8 @@ void Log(const std::string& dir) {
     const std::string line = std::to_string(NowMs()) + " " + GetCommandLineA() + "\r\n";
     // Another copy may be appending at the same moment; retry briefly.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE file = CreateFileA((dir + "fake-log.txt").c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        HANDLE file = CreateFileA((dir + "fake-log.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                  nullptr, OPEN_ALWAYS, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     }
     if (mode == "silent") return 0;
     std::string value = ReadText(dir + "fake-volume.txt");
-    if (value.empty() && GetFileAttributesA((dir + "fake-volume.txt").c_str()) ==
-                             INVALID_FILE_ATTRIBUTES) {
+    if (value.empty() &&
+        GetFileAttributesA((dir + "fake-volume.txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
         value = "1.00";
     }
     if (mode == "raw") {

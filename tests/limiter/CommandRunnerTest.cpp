@@ -1,0 +1,115 @@
+// The command runner through the real interpreter.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "limiter/CommandRunner.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+ULONGLONG Elapsed(ULONGLONG start) { return GetTickCount64() - start; }
+
+// Processes whose executable is named name (bin.exe), counted system-wide.
+int CountProcesses(const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        count += lstrcmpiA(entry.szExeFile, name) == 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+TEST(CommandRunner_RunCommand, ReturnsOneLineWithoutItsLineBreak) {
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_STREQ(RunCommand("echo hello & echo.   "), "hello");
+    const ULONGLONG took = Elapsed(start);
+    RecordProperty("echo_ms", static_cast<int>(took));
+    EXPECT_GE(took, 450u) << "the runner pauses between looks at the pipe";
+    EXPECT_LT(took, 5000u);
+}
+
+TEST(CommandRunner_RunCommand, ASilentCommandYieldsNothingAfterHalfASecond) {
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_STREQ(RunCommand("rem"), "");
+    EXPECT_GE(Elapsed(start), 450u);
+    EXPECT_LT(Elapsed(start), 5000u);
+}
+
+TEST(CommandRunner_RunCommand, ErrorsOfTheCommandAreCaptured) {
+    EXPECT_STRNE(RunCommand("\"C:\\no such dir\\bin.exe\" -multimedia"), "");
+}
+
+TEST(CommandRunner_RunCommand, OutputLongerThanOneReadIsAppended) {
+    TempDir dir("flood");
+    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
+    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 20000"));
+    const CString output = RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia");
+    EXPECT_GT(output.GetLength(), 20000);
+    EXPECT_EQ(output.Find("master volume: 1.00. muted: no"), output.GetLength() - 30);
+}
+
+TEST(CommandRunner_RunCommand, AMegabyteIsCappedAndDrainedWithoutBlockingTheChild) {
+    TempDir dir("megabyte");
+    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
+    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 1048576"));
+    const ULONGLONG start = GetTickCount64();
+    const CString output =
+        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 8000);
+    EXPECT_LT(Elapsed(start), 7500u) << "the child was not drained and ran into the time-out";
+    EXPECT_EQ(output.GetLength(), kMaxOutput);
+}
+
+TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
+    TempDir dir("hang");
+    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
+    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "hang"));
+    const int before = CountProcesses("bin.exe");
+    const ULONGLONG start = GetTickCount64();
+    const CString output =
+        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 1500);
+    EXPECT_GE(Elapsed(start), 1400u);
+    EXPECT_LT(Elapsed(start), 4000u);
+    EXPECT_STREQ(output, "");
+    // The tool, a grandchild of ours, is gone too (termination may lag a little).
+    EXPECT_TRUE(WaitFor([&] { return CountProcesses("bin.exe") <= before; }, 3000));
+}
+
+TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {
+    const ULONGLONG start = GetTickCount64();
+    const CString output = RunCommand("for /L %i in (0,0,1) do @echo endless", 2000);
+    EXPECT_LT(Elapsed(start), 5000u);
+    EXPECT_EQ(output.Find("endless"), 0);
+}
+
+TEST(CommandRunner_RunCommand, ACommandTooLongForTheBufferIsRefused) {
+    const std::string longest(kCommandLineSize - 1 - 11 - 2 - 5, 'x');  // fits exactly with "echo "
+    EXPECT_EQ(BuildCommandLine(("echo " + longest).c_str()).GetLength(), kCommandLineSize - 1);
+    const std::string tooLong = "echo " + longest + "y";
+    EXPECT_STREQ(BuildCommandLine(tooLong.c_str()), "");
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_STREQ(RunCommand(tooLong.c_str()), "");
+    EXPECT_LT(Elapsed(start), 100u) << "nothing should have been started";
+}
+
+TEST(CommandRunner_RunCommand, LeavesNoHandleBehind) {
+    RunCommand("echo warm up");  // the first run loads what stays loaded
+    const int before = CountOwnHandles();
+    ASSERT_GT(before, 0) << "the handle table could not be read";
+    for (int run = 0; run < 10; ++run) RunCommand("echo run");
+    const int after = CountOwnHandles();
+    RecordProperty("handles_before", before);
+    RecordProperty("handles_after", after);
+    EXPECT_EQ(after, before);
+}
+
+}  // namespace

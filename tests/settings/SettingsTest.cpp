@@ -1,0 +1,167 @@
+// The settings file and path helpers, against real profile files.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <climits>
+
+#include "settings/LimiterState.h"
+#include "settings/Settings.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Each test starts from a clean shared state and leaves one behind.
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    static void Reset() {
+        LimiterState& state = State();
+        Store(state.limit, 0);
+        Store(state.lock, 0);
+        state.iniPath = state.password = state.toolPath = "";
+    }
+    std::string Ini() const { return dir / "config.ini"; }
+    std::string Value(const char* key) const {
+        char buffer[600] = "";
+        GetPrivateProfileStringA("user", key, "<missing>", buffer, sizeof buffer, Ini().c_str());
+        return buffer;
+    }
+    TempDir dir{"settings"};
+};
+
+TEST_F(SettingsFile, MissingFileLoadsDefaultsAndIsCreatedOnlyBySave) {
+    ASSERT_FALSE(dir.path().empty());
+    LoadSettingsFrom(dir.path().c_str());
+    const LimiterState& state = State();
+    EXPECT_EQ(Load(state.limit), 0);
+    EXPECT_EQ(Load(state.lock), 0);
+    EXPECT_TRUE(state.password.IsEmpty());
+    EXPECT_EQ(state.iniPath, Ini().c_str());
+    EXPECT_EQ(state.toolPath, (dir / "bin.exe").c_str());
+    EXPECT_EQ(GetFileAttributesA(Ini().c_str()), INVALID_FILE_ATTRIBUTES)
+        << "reading created the file";
+
+    SaveSettings();
+    EXPECT_EQ(Value("vol"), "0");
+    EXPECT_EQ(Value("isLock"), "0");
+    EXPECT_EQ(Value("p1"), "<missing>");
+}
+
+TEST_F(SettingsFile, VolumeIsReadLikeAtoiButSaturatesAndIsWrittenBackAsRead) {
+    struct Case {
+        const char* stored;
+        int32_t limit;
+        const char* written;
+    } cases[] = {
+        {"150", 150, "150"},
+        {"-5", -5, "-5"},
+        {"30x", 30, "30"},
+        {"abc", 0, "0"},
+        {"", 0, "0"},
+        {"+7", 7, "7"},
+        {"4 2", 4, "4"},
+        {"2147483647", INT_MAX, "2147483647"},
+        {"99999999999999999999", INT_MAX, "2147483647"},
+        {"-2147483648", INT_MIN, "-2147483648"},
+        {"-99999999999", INT_MIN, "-2147483648"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(WriteFile(Ini(), std::string("[user]\r\nvol=") + c.stored + "\r\n"));
+        LoadSettingsFrom(dir.path().c_str());
+        EXPECT_EQ(Load(State().limit), c.limit);
+        SaveSettings();
+        EXPECT_EQ(Value("vol"), c.written);
+    }
+}
+
+TEST_F(SettingsFile, LockIsOnOnlyForExactlyOne) {
+    struct Case {
+        const char* line;
+        int32_t lock;
+    } cases[] = {
+        {"isLock=1", 1},  {"isLock=true", 0}, {"isLock=01", 0}, {"isLock=0", 0},
+        {"isLock=1x", 0}, {"isLock=", 0},     {"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_TRUE(WriteFile(Ini(), std::string("[user]\r\n") + c.line + "\r\nvol=20\r\n"));
+        LoadSettingsFrom(dir.path().c_str());
+        EXPECT_EQ(Load(State().lock), c.lock);
+        SaveSettings();
+        EXPECT_EQ(Value("isLock"), c.lock ? "1" : "0");
+    }
+}
+
+TEST_F(SettingsFile, OnlySectionUserCountsAndOtherContentSurvivesASave) {
+    ASSERT_TRUE(WriteFile(Ini(),
+                          "[other]\r\nvol=90\r\nisLock=1\r\n"
+                          "[user]\r\np1=secret\r\nvol=35\r\nextra=kept\r\n"));
+    LoadSettingsFrom(dir.path().c_str());
+    EXPECT_EQ(Load(State().limit), 35);
+    EXPECT_EQ(Load(State().lock), 0);
+    EXPECT_EQ(State().password, "secret");
+    Store(State().limit, 60);
+    Store(State().lock, 1);
+    SaveSettings();
+    EXPECT_EQ(Value("vol"), "60");
+    EXPECT_EQ(Value("isLock"), "1");
+    EXPECT_EQ(Value("p1"), "secret");
+    EXPECT_EQ(Value("extra"), "kept");
+    char other[16] = "";
+    GetPrivateProfileStringA("other", "vol", "", other, sizeof other, Ini().c_str());
+    EXPECT_STREQ(other, "90");
+}
+
+TEST_F(SettingsFile, LongValuesAreCutToTheReadBuffer) {
+    const std::string longPassword(800, 'p');
+    ASSERT_TRUE(WriteFile(Ini(), "[user]\r\np1=" + longPassword + "\r\n"));
+    LoadSettingsFrom(dir.path().c_str());
+    EXPECT_EQ(State().password.GetLength(), 499);
+}
+
+TEST(Settings_AppDirOf, KeepsDriveAndDirectoryWithTheTrailingSeparator) {
+    struct Case {
+        const char* module;
+        const char* dir;
+    } cases[] = {
+        {"D:\\x.exe", "D:\\"},
+        {"C:\\Tools\\x.exe", "C:\\Tools\\"},
+        {"C:\\Program Files\\R&D (1)\\Morvane.exe", "C:\\Program Files\\R&D (1)\\"},
+        {"C:\\\xD2\xF4\xC1\xBF\\Morvane.exe", "C:\\\xD2\xF4\xC1\xBF\\"},  // a Chinese folder name
+    };
+    for (const Case& c : cases) EXPECT_STREQ(AppDirOf(c.module), c.dir) << c.module;
+}
+
+TEST(Settings_GetAppDir, IsTheFolderOfTheRunningProgram) {
+    EXPECT_STREQ(GetAppDir(), BuildBinDir().c_str());
+}
+
+TEST(Settings_FileExists, TrueOnlyForAFileThatCanBeOpenedForReading) {
+    TempDir dir("exists");
+    const std::string file = dir / "bin.exe";
+    ASSERT_TRUE(WriteFile(file, "x"));
+    EXPECT_TRUE(FileExists(file.c_str()));
+    EXPECT_FALSE(FileExists((dir / "missing.exe").c_str()));
+    EXPECT_FALSE(FileExists((dir / "no folder\\bin.exe").c_str()));
+    EXPECT_FALSE(FileExists(dir.path().c_str()));
+
+    // Held open by someone who shares nothing: counts as absent.
+    HANDLE exclusive =
+        CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(FileExists(file.c_str()));
+    CloseHandle(exclusive);
+    EXPECT_TRUE(FileExists(file.c_str()));
+}
+
+TEST(Settings_IntToStr, FormatsSignedDecimal) {
+    EXPECT_STREQ(IntToStr(0), "0");
+    EXPECT_STREQ(IntToStr(-5), "-5");
+    EXPECT_STREQ(IntToStr(INT_MIN), "-2147483648");
+}
+
+}  // namespace
