@@ -4,10 +4,17 @@
 //                    writes the new percentage there as a fraction.
 //   fake-mode.txt    optional: "silent" (print nothing), "hang" (never end),
 //                    "raw" (print fake-volume.txt as it is, no answer shape),
-//                    "flood N" (print N bytes of filler before the answer).
+//                    "flood N" (print N bytes of filler before the answer),
+//                    "binary" (bytes 0-255, NULs among them, before the
+//                    answer), "binary-tail" (the answer, then those bytes),
+//                    "error" (a failure on standard error, exit code 1, as
+//                    the real tool reports a missing device).
 //   fake-log.txt     each command line received, after a millisecond
 //                    timestamp (Unix epoch), one per line.
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +75,12 @@ void Log(const std::string& dir) {
     }
 }
 
+void PrintAllBytes() {
+    for (int round = 0; round < 4; ++round) {
+        for (int byte = 0; byte < 256; ++byte) fputc(byte, stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +100,10 @@ int main(int argc, char** argv) {
         WriteText(dir + "fake-volume.txt", value);
     }
     if (mode == "silent") return 0;
+    if (mode == "error") {
+        fputs("bin: no audio output device (0x80070490)\n", stderr);
+        return 1;
+    }
     std::string value = ReadText(dir + "fake-volume.txt");
     if (value.empty() &&
         GetFileAttributesA((dir + "fake-volume.txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -100,6 +117,13 @@ int main(int argc, char** argv) {
         const long count = atol(mode.c_str() + 6);
         for (long i = 0; i < count; ++i) fputc(i % 64 == 63 ? '\n' : 'x', stdout);
     }
+    // The C runtime's text mode would turn a 10 into 13 10; the bytes go out
+    // as they are.
+    const bool binary = mode == "binary" || mode == "binary-tail";
+    if (binary) _setmode(_fileno(stdout), _O_BINARY);
+    if (mode == "binary") PrintAllBytes();
     printf("master volume: %s. muted: no\n", value.c_str());
+    if (mode == "binary-tail") PrintAllBytes();
+    fflush(stdout);
     return 0;
 }
