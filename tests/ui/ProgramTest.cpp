@@ -1,0 +1,365 @@
+// The whole program, end to end: the real Morvane.exe beside the fake volume
+// tool, driven through its windows the way a user and the shell drive it.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+#include "tests/ui/ProgramDriver.h"
+
+using namespace program_driver;
+using testing_support::NowMs;
+using testing_support::WaitFor;
+
+namespace {
+
+const char kSetPrompt[] = "设定密码";
+const char kVerifyPrompt[] = "验证密码";
+const char kChangePrompt[] = "修改密码";
+const char kWarning[] = "警告";
+const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
+// A message box shows its text in a static control with this identifier.
+constexpr int kMessageBoxText = 0xFFFF;
+
+// A folder with the program and the fake tool; config is the settings
+// file's text ("" for none).
+void Prepare(Morvane& app, const std::string& config, bool withTool = true) {
+    ASSERT_FALSE(app.dir().path().empty());
+    ASSERT_TRUE(app.InstallProgram());
+    if (withTool) {
+        ASSERT_TRUE(app.InstallTool());
+    }
+    if (!config.empty()) {
+        ASSERT_TRUE(app.WriteConfig(config));
+    }
+}
+
+bool CloseMainWindow(Morvane& app, HWND main) {
+    return PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0) && app.WaitExit();
+}
+
+size_t CountSets(const std::vector<ToolCall>& calls, const std::string& value) {
+    size_t count = 0;
+    for (const ToolCall& call : calls) {
+        count += call.IsSet() && call.commandLine.find("-v " + value) != std::string::npos;
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
+    Morvane app;
+    Prepare(app, "[user]\r\nvol=30x\r\nisLock=1\r\n", /*withTool=*/false);
+    ASSERT_TRUE(app.Start());
+
+    HWND warning = app.WaitDialog(kWarning);
+    ASSERT_TRUE(warning);
+    EXPECT_EQ(ItemText(warning, kMessageBoxText), kMissingToolText);
+    // The icon is there before the tool check, and the prompt never comes.
+    EXPECT_EQ(app.TrayIcons().size(), 1u);
+    EXPECT_TRUE(app.Windows("#32770", kSetPrompt, false).empty());
+
+    ASSERT_TRUE(PostMessageA(warning, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+    ASSERT_TRUE(app.WaitExit());
+    // The exit still writes back what was loaded, normalised.
+    EXPECT_EQ(app.Setting("vol"), "30");
+    EXPECT_EQ(app.Setting("isLock"), "1");
+}
+
+TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
+    Morvane app;
+    Prepare(app, "");
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
+    // The main window waits behind the prompt.
+    HWND main = app.MainWindow();
+    ASSERT_TRUE(main);
+    EXPECT_FALSE(IsWindowVisible(main));
+    ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "open sesame"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+    ASSERT_TRUE(CloseMainWindow(app, main));
+    const std::string stored = app.Setting("p1");
+    EXPECT_NE(stored, "<missing>");
+    EXPECT_NE(stored, "");
+    // No settings file before: the first exit writes the defaults.
+    EXPECT_EQ(app.Setting("vol"), "0");
+    EXPECT_EQ(app.Setting("isLock"), "0");
+
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
+    main = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return Visible(main = app.MainWindow()); }, kTimeout));
+    ASSERT_TRUE(CloseMainWindow(app, main));
+    EXPECT_EQ(app.Setting("p1"), stored);
+}
+
+TEST(Program_Start, CancelledPromptExitsInOrderSavingSettings) {
+    Morvane app;
+    Prepare(app, "[user]\r\nvol=abc\r\nisLock=true\r\n");
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.CancelPrompt(kSetPrompt));
+    ASSERT_TRUE(app.WaitExit());
+    EXPECT_EQ(app.Setting("vol"), "0");
+    EXPECT_EQ(app.Setting("isLock"), "0");
+    // The worker never started: the tool was never run.
+    EXPECT_TRUE(app.ToolCalls().empty());
+}
+
+TEST(Program_Start, ShowsLoadedSettingsAfterThePrompt) {
+    struct Case {
+        const char* config;
+        LRESULT checked;
+        LRESULT position;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"[user]\r\nvol=30\r\nisLock=1\r\n", BST_CHECKED, 30, "30"},
+        // Out of the slider's range: the slider stops at its end, the label
+        // and the limiter keep the stored number.
+        {"[user]\r\nvol=150\r\nisLock=0\r\n", BST_UNCHECKED, 100, "150"},
+        {"[user]\r\nvol=-5\r\nisLock=01\r\n", BST_UNCHECKED, 0, "-5"},
+        {"", BST_UNCHECKED, 0, "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        Morvane app;
+        Prepare(app, c.config);
+        HWND main = app.StartToMainWindow();
+        ASSERT_TRUE(main);
+        EXPECT_EQ(Send(GetDlgItem(main, kCheckLock), BM_GETCHECK), c.checked);
+        EXPECT_EQ(Send(GetDlgItem(main, kSlider), TBM_GETPOS), c.position);
+        EXPECT_EQ(ItemText(main, kLimitLabel), c.label);
+        EXPECT_EQ(Send(GetDlgItem(main, kSlider), TBM_GETRANGEMAX), 100);
+        EXPECT_EQ(WindowCaption(main), "Morvane");
+    }
+}
+
+TEST(Program_Limit, SliderAndLockReachTheToolAndTheSettingsFile) {
+    Morvane app;
+    Prepare(app, "[user]\r\nvol=30\r\nisLock=0\r\n");
+    ASSERT_TRUE(app.SetToolVolume("0.62"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+
+    MoveSlider(main, 40);
+    EXPECT_EQ(ItemText(main, kLimitLabel), "40");
+    ClickLock(main, true);
+    // The next cycle reads 62, above 40, and sets 40; the one after reads 40
+    // and leaves it.
+    ASSERT_TRUE(WaitFor([&] { return CountSets(app.ToolCalls(), "40") >= 1; }, kTimeout));
+    EXPECT_EQ(testing_support::ReadFile(app.Path("fake-volume.txt")), "0.40");
+    const size_t queriesBefore = app.ToolCalls().size();
+    ASSERT_TRUE(WaitFor([&] { return app.ToolCalls().size() >= queriesBefore + 2; }, kTimeout));
+    EXPECT_EQ(CountSets(app.ToolCalls(), "40"), 1u);
+
+    // Lock off: at most the query already under way, then silence for more
+    // than a cycle.
+    ClickLock(main, false);
+    const size_t callsAtOff = app.ToolCalls().size();
+    EXPECT_FALSE(WaitFor([&] { return app.ToolCalls().size() > callsAtOff + 1; }, 4000));
+
+    // Nothing is written until the exit.
+    EXPECT_EQ(app.Setting("vol"), "30");
+    ASSERT_TRUE(CloseMainWindow(app, main));
+    EXPECT_EQ(app.Setting("vol"), "40");
+    EXPECT_EQ(app.Setting("isLock"), "0");
+}
+
+TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
+    Morvane app;
+    Prepare(app, "");
+    HWND main = app.StartToMainWindow("pw");
+    ASSERT_TRUE(main);
+    ASSERT_EQ(app.TrayIcons().size(), 1u);
+
+    ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, kTimeout));
+
+    // A click on the icon window itself, as the shell passes it on.
+    HWND icon = app.TrayIcons().at(0);
+    ASSERT_TRUE(PostMessageA(icon, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4)));
+    PostMessageA(icon, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    // Cancelling leaves the window hidden.
+    ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
+    EXPECT_FALSE(IsWindowVisible(main));
+
+    // The right button acts like the left; OK brings the window back.
+    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_RBUTTONDOWN));
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(main) && !IsIconic(main); }, kTimeout));
+
+    // Releases, moves and double clicks open nothing: once a later posted
+    // message has been handled, no prompt is there.
+    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONUP);
+    PostMessageA(main, kTrayCallback, kTrayId, WM_MOUSEMOVE);
+    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(PostSliderMoveAndWait(main, 55));
+    EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
+
+    // A click while the window is shown still asks.
+    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN);
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
+    EXPECT_TRUE(Visible(main));
+}
+
+TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
+    Morvane app;
+    Prepare(app, "");
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
+    HWND main = app.MainWindow();
+    ASSERT_TRUE(main);
+    // Handled before the prompt's OK below: a click that was not ignored
+    // would open a verify prompt and hold the main window back.
+    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN));
+    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_RBUTTONDOWN));
+    ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "pw"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+    EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
+}
+
+TEST(Program_Keys, EscapeAndEnterDoNothing) {
+    Morvane app;
+    Prepare(app, "[user]\r\nvol=20\r\n");
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    // Sent where the keyboard focus would be, and to the dialog itself.
+    for (HWND target : {GetDlgItem(main, kCheckLock), GetDlgItem(main, kSlider), main}) {
+        for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+            PostMessageA(target, WM_KEYDOWN, key, 1);
+            PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+        }
+    }
+    ASSERT_TRUE(PostSliderMoveAndWait(main, 21));
+    EXPECT_TRUE(Visible(main));
+    EXPECT_TRUE(app.Running());
+}
+
+TEST(Program_Exit, ClosingSavesStopsTheWorkerAndRemovesTheIcon) {
+    Morvane app;
+    Prepare(app, "[user]\r\nvol=50\r\nisLock=1\r\n");
+    ASSERT_TRUE(app.SetToolVolume("0.30"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitFor([&] { return app.ToolCalls().size() >= 2; }, kTimeout));
+    MoveSlider(main, 45);
+    ASSERT_EQ(app.TrayIcons().size(), 1u);
+
+    const long long closedAt = NowMs();
+    ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+    // The icon goes while the program still waits for its worker.
+    ASSERT_TRUE(WaitFor([&] { return app.TrayIcons().empty() || !app.Running(); }, kTimeout));
+    EXPECT_TRUE(app.Running()) << "the icon was left to go with the process";
+    ASSERT_TRUE(app.WaitExit());
+    const long long exitedAt = NowMs();
+    EXPECT_GE(exitedAt - closedAt, 1400) << "the exit did not wait for the worker";
+
+    EXPECT_EQ(app.Setting("vol"), "45");
+    EXPECT_EQ(app.Setting("isLock"), "1");
+    // A query under way at the close may still start its tool; nothing
+    // starts later than that, during the wait or after the exit.
+    const size_t callsAtExit = app.ToolCalls().size();
+    for (const ToolCall& call : app.ToolCalls()) {
+        EXPECT_LT(call.whenMs, closedAt + 1000) << call.commandLine;
+    }
+    EXPECT_FALSE(WaitFor([&] { return app.ToolCalls().size() > callsAtExit; }, 2500));
+}
+
+TEST(Program_Tray, TaskbarCreatedPutsTheIconBack) {
+    Morvane app;
+    Prepare(app, "");
+    HWND main = app.StartToMainWindow("pw");
+    ASSERT_TRUE(main);
+    const std::vector<HWND> before = app.TrayIcons();
+    ASSERT_EQ(before.size(), 1u);
+    ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, kTimeout));
+
+    // What the shell broadcasts when it starts again. This shell still
+    // holds the old icon; the program replaces it with a fresh one.
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    ASSERT_TRUE(PostMessageA(main, taskbarCreated, 0, 0));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::vector<HWND> now = app.TrayIcons();
+            return now.size() == 1 && now[0] != before[0];
+        },
+        kTimeout));
+
+    // The new icon leads back to the hidden window.
+    ASSERT_TRUE(PostMessageA(app.TrayIcons().at(0), WM_LBUTTONDOWN, MK_LBUTTON, 0));
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+}
+
+TEST(Program_Session, EndingSessionSavesTheSettings) {
+    struct Case {
+        BOOL ending;
+        const char* expectedVol;
+    };
+    // A cancelled end of session (FALSE) goes on running and saves nothing.
+    for (const Case& c : {Case{TRUE, "65"}, Case{FALSE, "10"}}) {
+        SCOPED_TRACE(c.ending);
+        Morvane app;
+        Prepare(app, "[user]\r\nvol=10\r\nisLock=0\r\n");
+        HWND main = app.StartToMainWindow();
+        ASSERT_TRUE(main);
+        MoveSlider(main, 65);
+        ClickLock(main, true);
+        Send(main, WM_QUERYENDSESSION, 0, 0);
+        Send(main, WM_ENDSESSION, c.ending, 0);
+        // The system ends the process without destroying the window.
+        app.Kill();
+        EXPECT_EQ(app.Setting("vol"), c.expectedVol);
+        EXPECT_EQ(app.Setting("isLock"), c.ending ? "1" : "0");
+    }
+}
+
+TEST(Program_Password, ButtonOpensTheChangePrompt) {
+    Morvane app;
+    Prepare(app, "");
+    HWND main = app.StartToMainWindow("old");
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(PostMessageA(main, WM_COMMAND, MAKEWPARAM(kPasswordButton, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(main, kPasswordButton))));
+    ASSERT_TRUE(app.AnswerPrompt(kChangePrompt, "new"));
+    // The new password is the one the icon asks for.
+    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN);
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "new"));
+    ASSERT_TRUE(CloseMainWindow(app, main));
+}
+
+TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
+    Morvane app("Volume R&D (x86)");
+    ASSERT_NE(app.dir().path().find("R&D ("), std::string::npos);
+    Prepare(app, "[user]\r\nvol=25\r\nisLock=1\r\n");
+    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitFor([&] { return CountSets(app.ToolCalls(), "25") >= 1; }, kTimeout));
+    MoveSlider(main, 35);
+    ASSERT_TRUE(CloseMainWindow(app, main));
+    EXPECT_EQ(app.Setting("vol"), "35");
+    EXPECT_EQ(app.Setting("isLock"), "1");
+}
+
+TEST(Program_Start, SecondCopyRunsOnItsOwn) {
+    Morvane first;
+    Prepare(first, "[user]\r\nvol=30\r\nisLock=0\r\n");
+    HWND firstMain = first.StartToMainWindow();
+    ASSERT_TRUE(firstMain);
+    Morvane second;
+    Prepare(second, "[user]\r\nvol=70\r\nisLock=0\r\n");
+    HWND secondMain = second.StartToMainWindow();
+    ASSERT_TRUE(secondMain);
+    EXPECT_NE(firstMain, secondMain);
+    // One icon each: the first copy sees its own and the second's.
+    EXPECT_EQ(second.TrayIcons().size(), 1u);
+    EXPECT_EQ(first.TrayIcons().size(), 2u);
+    EXPECT_EQ(ItemText(secondMain, kLimitLabel), "70");
+    ASSERT_TRUE(CloseMainWindow(second, secondMain));
+    EXPECT_TRUE(Visible(firstMain));
+}

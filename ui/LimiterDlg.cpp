@@ -1,0 +1,199 @@
+// The main window (see LimiterDlg.h).
+#include "ui/LimiterDlg.h"
+
+#include "framework/App.h"
+#include "framework/Handles.h"
+#include "limiter/LimiterThread.h"
+#include "res/resource.h"
+#include "settings/LimiterState.h"
+#include "settings/Settings.h"
+#include "ui/PasswordDlg.h"
+#include "ui/Tray.h"
+
+namespace {
+
+const char kTrayTip[] = "Morvane";
+const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
+const char kMissingToolCaption[] = "警告";
+
+constexpr int kLimitMin = 0;
+constexpr int kLimitMax = 100;
+constexpr int kTickEvery = 10;
+// The worker is not joined: it notices the cleared flag within 100 ms while
+// waiting, or after the command it is running. This is its grace period.
+constexpr DWORD kWorkerGraceMs = 1500;
+
+// What the shell sends every top-level window when it starts again.
+const UINT WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated");
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CLimiterDlg, CDialog)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_WM_DESTROY()
+ON_WM_SIZE()
+ON_WM_HSCROLL()
+ON_BN_CLICKED(IDC_BUTTON_PASSWORD, OnButtonPassword)
+ON_BN_CLICKED(IDC_CHECK_LOCK, OnCheckLock)
+ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
+ON_MESSAGE(WM_TASKBARCREATED, OnTaskbarCreated)
+ON_WM_ENDSESSION()
+END_MESSAGE_MAP()
+
+CLimiterDlg::CLimiterDlg(CWnd* pParent)
+    : CDialog(IDD_MORVANE_DIALOG, pParent),
+      // Shared by the system: never destroyed.
+      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAIN))) {}
+
+void CLimiterDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_SLIDER, m_slider);
+}
+
+BOOL CLimiterDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    NotifyTray(NIM_ADD, kTrayTip);
+
+    m_slider.SetRange(kLimitMin, kLimitMax);
+    m_slider.SetTicFreq(kTickEvery);
+
+    LimiterState& state = State();
+    state.ready = 0;
+    LoadSettings();
+
+    // Both early exits end the modal loop through the quit message, so that
+    // OnDestroy saves the settings and removes the icon as on any exit.
+    if (!FileExists(state.toolPath)) {
+        MessageBox(kMissingToolText, kMissingToolCaption, MB_ICONEXCLAMATION | MB_OK);
+        PostQuitMessage(0);
+        return TRUE;
+    }
+
+    CPasswordDlg prompt;
+    prompt.m_nMode = state.password.IsEmpty() ? 0 : 1;
+    if (prompt.DoModal() != IDOK) {
+        PostQuitMessage(0);
+        return TRUE;
+    }
+    state.ready = 1;
+
+    const int32_t limit = Load(state.limit);
+    SendDlgItemMessage(IDC_CHECK_LOCK, BM_SETCHECK, Load(state.lock) ? BST_CHECKED : BST_UNCHECKED);
+    m_slider.SetPos(limit);
+    SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(limit), TRUE);
+
+    Store(state.running, 0);
+    StartLimiter();
+    return TRUE;
+}
+
+BOOL CLimiterDlg::PreTranslateMessage(MSG* pMsg) {
+    // The window has no OK or Cancel button; the dialog manager would still
+    // end it on these keys.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN)) {
+        return TRUE;
+    }
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CLimiterDlg::OnDestroy() {
+    CDialog::OnDestroy();
+    SaveSettings();
+    Store(State().running, 0);
+    NotifyTray(NIM_DELETE, "");
+    Sleep(kWorkerGraceMs);
+}
+
+void CLimiterDlg::OnEndSession(BOOL bEnding) {
+    // The session ends the process without destroying the window, so
+    // OnDestroy never runs.
+    if (bEnding) SaveSettings();
+}
+
+void CLimiterDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    RECT client;
+    GetClientRect(&client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CLimiterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+void CLimiterDlg::OnHScroll(UINT nSBCode, UINT nPos, CWnd* pScrollBar) {
+    const int position = m_slider.GetPos();
+    Store(State().limit, position);
+    SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(position), TRUE);
+    CDialog::OnHScroll(nSBCode, nPos, pScrollBar);
+}
+
+void CLimiterDlg::OnCheckLock() {
+    const LRESULT checked = SendDlgItemMessage(IDC_CHECK_LOCK, BM_GETCHECK);
+    Store(State().lock, checked == BST_CHECKED ? 1 : 0);
+}
+
+void CLimiterDlg::OnButtonPassword() {
+    CPasswordDlg prompt;
+    prompt.m_nMode = 2;
+    prompt.DoModal();
+}
+
+void CLimiterDlg::StartLimiter() { ::StartLimiter(m_hWnd); }
+
+// The notification-area icon, hiding and restoring.
+
+BOOL CLimiterDlg::NotifyTray(DWORD message, const char* tip) {
+    // Loaded at the notification area's size (a shared icon of the default
+    // size would be scaled twice) and destroyed when the call is done.
+    UniqueIcon icon(static_cast<HICON>(
+        LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+    NOTIFYICONDATAA record = MakeTrayRecord(m_hWnd, icon.get(), tip);
+    return Shell_NotifyIconA(message, &record);
+}
+
+LRESULT CLimiterDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
+    if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN) RestoreFromTray();
+    return 0;
+}
+
+LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // A restarted shell has forgotten the icon, and a hidden window would
+    // have no way back. A shell that still holds the icon refuses the add:
+    // the old entry is then replaced.
+    if (!NotifyTray(NIM_ADD, kTrayTip)) {
+        NotifyTray(NIM_DELETE, "");
+        NotifyTray(NIM_ADD, kTrayTip);
+    }
+    return 0;
+}
+
+void CLimiterDlg::RestoreFromTray() {
+    // Until the start-up prompt has been passed, the window must not appear.
+    if (!State().ready) return;
+    CPasswordDlg prompt;
+    prompt.m_nMode = 1;
+    if (prompt.DoModal() != IDOK) return;
+    ShowWindow(SW_SHOWNORMAL);
+    SetForegroundWindow();
+}
+
+void CLimiterDlg::OnSize(UINT nType, int cx, int cy) {
+    // Hidden, the window has no taskbar button either: the icon is the way back.
+    if (nType == SIZE_MINIMIZED) {
+        ShowWindow(SW_HIDE);
+        return;
+    }
+    CDialog::OnSize(nType, cx, cy);
+}
