@@ -33,5 +33,5 @@ using LimiterThreadStarter = BOOL (*)(CLimiterThread* thread);
 // Sets running and starts the worker. When it cannot be started, says so in a
 // message box owned by mainWindow (which may be null) and frees what it made;
 // limiting then stays off. start replaces the usual start (flags 0, default
-// stack and security) so that tests can make it fail or keep a handle.
+// stack and security) so that tests can make it fail.
 void StartLimiter(HWND mainWindow, LimiterThreadStarter start = nullptr);
