@@ -3,9 +3,11 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <mbstring.h>
 
 #include "framework/Handles.h"
@@ -17,6 +19,9 @@ const char kSection[] = "user";
 const char kIniName[] = "config.ini";
 const char kToolName[] = "bin.exe";
 const DWORD kValueBufferSize = 500;
+// The longest path the system's wide functions take, in bytes of code page
+// 936 (two per character).
+const size_t kMaxModulePath = 2 * 32768;
 
 CString ReadSettingFrom(const char* iniPath, const char* key) {
     char buffer[kValueBufferSize];
@@ -28,22 +33,39 @@ CString ReadSettingFrom(const char* iniPath, const char* key) {
 }  // namespace
 
 CString AppDirOf(const char* modulePath) {
-    char drive[_MAX_DRIVE] = "";
-    char dir[_MAX_DIR] = "";
-    _splitpath(modulePath, drive, dir, nullptr, nullptr);
-    CString result;
-    result.Format("%s%s", drive, dir);
-    return result;
+    // What _splitpath gives as drive and directory: everything up to the
+    // last separator, or the drive alone. Done by hand because _splitpath
+    // stops at _MAX_DIR bytes (or, in some runtimes, writes past them) and
+    // takes a second byte 0x5C of a Chinese character for a separator.
+    size_t end = 0;
+    if (isalpha(static_cast<unsigned char>(modulePath[0])) && modulePath[1] == ':') end = 2;
+    for (size_t i = 0; modulePath[i] != '\0'; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(modulePath[i])) && modulePath[i + 1] != '\0') {
+            ++i;
+        } else if (modulePath[i] == '\\' || modulePath[i] == '/') {
+            end = i + 1;
+        }
+    }
+    return CString(modulePath, static_cast<int>(end));
 }
 
 CString GetAppDir() {
-    char path[MAX_PATH] = "";
-    // A path longer than the buffer comes back cut and, on older systems,
-    // without its NUL; the cut path then names no tool and the program says
-    // so instead of reading past the buffer.
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    path[MAX_PATH - 1] = '\0';
-    return AppDirOf(path);
+    // Chinese folder names pass MAX_PATH bytes long before they pass the
+    // MAX_PATH characters that the system itself allows, so a MAX_PATH byte
+    // buffer would cut a path that works and the tool beside it would seem
+    // missing. The buffer grows until the whole path fits; a path that
+    // still does not fit comes back cut and ends in the missing-tool
+    // message. Older systems leave a cut path without its NUL; Wine gives
+    // nothing at all when the buffer is short.
+    std::vector<char> path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameA(nullptr, path.data(), size);
+        if ((length != 0 && length < size - 1) || path.size() >= kMaxModulePath) break;
+        path.assign(path.size() * 2, '\0');
+    }
+    path.back() = '\0';
+    return AppDirOf(path.data());
 }
 
 bool FileExists(const char* path) {

@@ -132,8 +132,15 @@ TEST(Settings_AppDirOf, KeepsDriveAndDirectoryWithTheTrailingSeparator) {
         {"C:\\Tools\\x.exe", "C:\\Tools\\"},
         {"C:\\Program Files\\R&D (1)\\Morvane.exe", "C:\\Program Files\\R&D (1)\\"},
         {"C:\\\xD2\xF4\xC1\xBF\\Morvane.exe", "C:\\\xD2\xF4\xC1\xBF\\"},  // a Chinese folder name
+        // A character whose second byte is a backslash, in the file name.
+        {"C:\\\xD2\xF4\\\x9C\x5C.exe", "C:\\\xD2\xF4\\"},
+        {"x.exe", ""},
     };
     for (const Case& c : cases) EXPECT_STREQ(AppDirOf(c.module), c.dir) << c.module;
+    // Longer than _MAX_DIR: Chinese folder names reach it within MAX_PATH
+    // characters.
+    const std::string deep = "C:\\" + std::string(300, 'd') + "\\";
+    EXPECT_STREQ(AppDirOf((deep + "Morvane.exe").c_str()), deep.c_str());
 }
 
 TEST(Settings_GetAppDir, IsTheFolderOfTheRunningProgram) {
