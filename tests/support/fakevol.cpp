@@ -24,11 +24,11 @@
 namespace {
 
 std::string Dir() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    if (slash) slash[1] = '\0';
-    return path;
+    // Room for folders whose code page 936 names pass MAX_PATH bytes.
+    std::string path(32768, '\0');
+    GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    path.resize(strlen(path.c_str()));
+    return path.substr(0, path.find_last_of('\\') + 1);
 }
 
 std::string ReadText(const std::string& path) {

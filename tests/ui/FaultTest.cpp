@@ -1,0 +1,472 @@
+// What a user's machine can do to the program, and what the program must do
+// back: keep working, lose nothing, hang nowhere. The real Morvane.exe runs
+// beside the fake volume tool, which is made to hang, babble or vanish, and
+// the settings file is made odd or unwritable.
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+#include "tests/ui/ProgramDriver.h"
+
+using namespace program_driver;
+using testing_support::NowMs;
+using testing_support::ReadFile;
+using testing_support::WaitFor;
+using testing_support::WriteFile;
+
+namespace {
+
+const char kVerifyPrompt[] = "验证密码";
+const char kWarning[] = "警告";
+const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
+// A message box shows its text in a static control with this identifier.
+constexpr int kMessageBoxText = 0xFFFF;
+// The runner gives up on a command after this long.
+constexpr long long kCommandTimeoutMs = 10000;
+
+void Prepare(Morvane& app, const std::string& config) {
+    ASSERT_FALSE(app.dir().path().empty());
+    ASSERT_TRUE(app.InstallProgram());
+    ASSERT_TRUE(app.InstallTool());
+    if (!config.empty()) {
+        ASSERT_TRUE(app.WriteConfig(config));
+    }
+}
+
+bool SetMode(const Morvane& app, const std::string& mode) {
+    return WriteFile(app.Path("fake-mode.txt"), mode);
+}
+
+// Calls of one kind (queries or sets) that the tool logged after a moment.
+size_t CountCalls(const Morvane& app, bool sets, long long afterMs) {
+    size_t count = 0;
+    for (const ToolCall& call : app.ToolCalls()) {
+        count += call.IsSet() == sets && call.whenMs > afterMs;
+    }
+    return count;
+}
+
+bool HasSet(const Morvane& app, const std::string& value, long long afterMs = 0) {
+    for (const ToolCall& call : app.ToolCalls()) {
+        if (call.IsSet() && call.whenMs > afterMs &&
+            call.commandLine.find("-v " + value) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The window answers a message within a second: its thread is not blocked.
+bool Answers(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000,
+                               &result) != 0;
+}
+
+bool CloseAndWait(Morvane& app, HWND main) {
+    return PostMessageA(main, WM_CLOSE, 0, 0) && app.WaitExit();
+}
+
+// Processes still running the tool at path (what a hung command leaves).
+int ToolProcesses(const std::string& path) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "bin.exe") != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        char image[MAX_PATH * 2] = "";
+        DWORD size = sizeof image;
+        if (QueryFullProcessImageNameA(process, 0, image, &size) &&
+            lstrcmpiA(image, path.c_str()) == 0) {
+            ++count;
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+std::string WithLimit(int limit, bool lock) {
+    return "[user]\r\nvol=" + std::to_string(limit) + "\r\nisLock=" + (lock ? "1" : "0") + "\r\n";
+}
+
+struct WindowSearch {
+    DWORD pid;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->pid && IsWindowVisible(window) &&
+        WindowCaption(window) == search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level window of process pid with caption, waited for.
+HWND WaitWindowOf(DWORD pid, const char* caption) {
+    WindowSearch search = {pid, caption, nullptr};
+    WaitFor(
+        [&] {
+            EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        kTimeout);
+    return search.found;
+}
+
+}  // namespace
+
+TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
+    Morvane app;
+    Prepare(app, WithLimit(50, true));
+    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    ASSERT_TRUE(SetMode(app, "hang"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
+    const long long hungAt = app.ToolCalls().front().whenMs;
+
+    // The worker is stuck in the command; the window is not.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(Answers(main));
+    }
+    EXPECT_TRUE(PostSliderMoveAndWait(main, 50));
+    EXPECT_EQ(app.ToolCalls().size(), 1u);
+
+    // Once the command is given up on, the cycles go on and correct.
+    ASSERT_TRUE(SetMode(app, ""));
+    ASSERT_TRUE(WaitFor([&] { return HasSet(app, "50"); }, kCommandTimeoutMs + kTimeout));
+    const std::vector<ToolCall> calls = app.ToolCalls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_GE(calls[1].whenMs - hungAt, kCommandTimeoutMs - 500);
+
+    // Hung at the exit: the exit takes its usual time and ends the tool.
+    ASSERT_TRUE(SetMode(app, "hang"));
+    const long long hangAgain = NowMs();
+    ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, hangAgain) >= 1; }, kTimeout));
+    const long long closedAt = NowMs();
+    ASSERT_TRUE(CloseAndWait(app, main));
+    EXPECT_LT(NowMs() - closedAt, 6000);
+    EXPECT_TRUE(WaitFor([&] { return ToolProcesses(app.Path("bin.exe")) == 0; }, 5000));
+}
+
+TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
+    struct Case {
+        const char* mode;
+        bool answerSurvives;  // the volume can still be read from it
+    };
+    const Case cases[] = {
+        {"flood 1048576", false},  // the answer comes after the kept 64 KiB
+        {"binary", false},         // a NUL ends the text before the answer
+        {"error", false},
+        {"binary-tail", true},
+    };
+    Morvane app;
+    Prepare(app, WithLimit(50, true));
+    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        // The tool reads its mode after logging the call: a call logged
+        // after the change has the new mode, and so has every call that
+        // sees the raised volume.
+        const long long modeAt = NowMs();
+        ASSERT_TRUE(SetMode(app, c.mode));
+        ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, modeAt) >= 1; }, kTimeout));
+        const long long raisedAt = NowMs();
+        ASSERT_TRUE(app.SetToolVolume("0.80"));
+        // Two queries: a correction due after the first would be logged
+        // before the second.
+        ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, raisedAt) >= 2; }, kTimeout));
+        EXPECT_TRUE(Answers(main));
+        EXPECT_EQ(HasSet(app, "50", raisedAt), c.answerSurvives);
+        EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+
+        // A sound answer again: the next cycles correct as usual.
+        ASSERT_TRUE(SetMode(app, ""));
+        ASSERT_TRUE(
+            WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.50"; }, kTimeout));
+    }
+    ASSERT_TRUE(CloseAndWait(app, main));
+    EXPECT_EQ(app.Setting("vol"), "50");
+}
+
+TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
+    Morvane app;
+    Prepare(app, WithLimit(50, true));
+    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    HWND main = app.StartToMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
+    const std::string tool = app.Path("bin.exe");
+
+    // Windows refuses to delete a program while it runs: try until the
+    // worker is between commands.
+    ASSERT_TRUE(WaitFor([&] { return DeleteFileA(tool.c_str()) != 0; }, kTimeout));
+    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    const size_t callsBefore = app.ToolCalls().size();
+    // A few cycles without a tool: no crash, no message, nothing run.
+    EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
+    EXPECT_TRUE(Answers(main));
+    EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+
+    // Replaced by a file that is no program at all.
+    ASSERT_TRUE(WriteFile(tool, "this is not a program\r\n"));
+    EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
+    EXPECT_TRUE(Answers(main));
+    EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+    EXPECT_EQ(app.ToolCalls().size(), callsBefore);
+
+    // And by a working tool again: the next cycle finds and uses it.
+    ASSERT_TRUE(app.InstallTool());
+    ASSERT_TRUE(WaitFor([&] { return HasSet(app, "50"); }, kTimeout));
+    ASSERT_TRUE(CloseAndWait(app, main));
+}
+
+TEST(Fault_Config, OddSettingsFilesAreReadAndKeptAtExit) {
+    const std::string garbage("\x01\x02\x7f\x80\x81\xfe\xff\x00 bin\x00\x1a\x9c\xd5\xa0\r\n", 18);
+    const std::string longLine = "note=" + std::string(8000, 'x');
+    struct Case {
+        const char* name;
+        std::string config;
+        const char* label;  // nullptr: whatever the system's parser makes of it
+        bool checked;
+        std::string keptAtExit;  // text still in the file after the exit
+    };
+    const Case cases[] = {
+        {"binary garbage only", garbage + garbage, "0", false, ""},
+        // Some parsers give up on the section after such bytes; all that
+        // counts is that the program runs and leaves a readable file.
+        {"garbage before the section", garbage + WithLimit(30, true), nullptr, true, ""},
+        {"a line of 8000 bytes", "[user]\r\n" + longLine + "\r\nvol=30\r\nisLock=1\r\n", "30", true,
+         longLine + "\r\n"},
+        {"a value of 6000 digits", "[user]\r\nvol=" + std::string(6000, '7') + "\r\nisLock=1\r\n",
+         "2147483647", true, ""},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + WithLimit(30, true), "30", true, ""},
+        {"duplicated key", "[user]\r\nvol=30\r\nvol=70\r\nisLock=1\r\n", "30", true, ""},
+        {"another section with the same keys",
+         "[other]\r\nvol=90\r\nisLock=1\r\n" + WithLimit(30, false), "30", false,
+         "[other]\r\nvol=90\r\nisLock=1\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Morvane app("morvane config");
+        Prepare(app, c.config);
+        HWND main = app.StartToMainWindow("pw");
+        ASSERT_TRUE(main);
+        const bool checked = Send(GetDlgItem(main, kCheckLock), BM_GETCHECK) == BST_CHECKED;
+        if (c.label) {
+            EXPECT_EQ(ItemText(main, kLimitLabel), c.label);
+            EXPECT_EQ(checked, c.checked);
+        }
+        MoveSlider(main, 45);
+        ASSERT_TRUE(CloseAndWait(app, main));
+
+        EXPECT_EQ(app.Setting("vol"), "45");
+        EXPECT_EQ(app.Setting("isLock"), checked ? "1" : "0");
+        const std::string text = ReadFile(app.Path("config.ini"));
+        size_t sections = 0;
+        for (size_t at = text.find("[user]"); at != std::string::npos;
+             at = text.find("[user]", at + 1)) {
+            ++sections;
+        }
+        EXPECT_EQ(sections, 1u) << text;
+        if (!c.keptAtExit.empty()) {
+            EXPECT_NE(text.find(c.keptAtExit), std::string::npos) << text;
+        }
+    }
+}
+
+TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
+    // A plain password from an earlier version: the prompt would like to
+    // store its hash in place, and cannot.
+    const std::string config = "[user]\r\nvol=30\r\nisLock=1\r\np1=secret\r\n";
+    for (const bool folderToo : {false, true}) {
+        SCOPED_TRACE(folderToo ? "read-only folder and file" : "read-only file");
+        Morvane app("morvane read-only");
+        Prepare(app, config);
+        const std::string ini = app.Path("config.ini");
+        ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+        if (folderToo) {
+            ASSERT_TRUE(SetFileAttributesA(app.dir().path().c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        // Wine run by an administrator writes read-only files anyway; a
+        // handle that lets others only read refuses every writer, as the
+        // attribute does on Windows.
+        HANDLE guard = CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(guard, INVALID_HANDLE_VALUE);
+
+        HWND main = app.StartToMainWindow("secret");
+        ASSERT_TRUE(main);
+        EXPECT_EQ(ItemText(main, kLimitLabel), "30");
+        MoveSlider(main, 45);
+        ClickLock(main, false);
+        const long long closedAt = NowMs();
+        EXPECT_TRUE(CloseAndWait(app, main));
+        EXPECT_LT(NowMs() - closedAt, 6000);
+        EXPECT_EQ(app.Windows(nullptr, nullptr, true).size(), 0u);
+        CloseHandle(guard);
+        EXPECT_EQ(ReadFile(ini), config);
+        SetFileAttributesA(app.dir().path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+namespace {
+
+// A second copy of the program started from another's folder.
+class SecondCopy {
+public:
+    explicit SecondCopy(const std::string& exe) {
+        std::string commandLine = "\"" + exe + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &m_process);
+    }
+    ~SecondCopy() {
+        if (!m_process.hProcess) return;
+        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(m_process.hProcess, 1);
+            WaitForSingleObject(m_process.hProcess, kTimeout);
+        }
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+    }
+    bool Started() const { return m_process.hProcess != nullptr; }
+    bool WaitExit() const { return WaitForSingleObject(m_process.hProcess, kTimeout) == 0; }
+
+    DWORD pid() const { return m_process.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION m_process = {};
+};
+
+}  // namespace
+
+TEST(Fault_Copies, TwoCopiesInOneFolderBothCloseAndLeaveOneWholeFile) {
+    Morvane first("morvane two copies");
+    Prepare(first, WithLimit(30, true) + "p1=pw\r\n");
+    HWND firstMain = first.StartToMainWindow("pw");
+    ASSERT_TRUE(firstMain);
+
+    SecondCopy second(first.Path("Morvane.exe"));
+    ASSERT_TRUE(second.Started());
+    HWND prompt = WaitWindowOf(second.pid(), kVerifyPrompt);
+    ASSERT_TRUE(prompt);
+    ASSERT_TRUE(
+        Send(GetDlgItem(prompt, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pw")));
+    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDOK)));
+    HWND secondMain = WaitWindowOf(second.pid(), "Morvane");
+    ASSERT_TRUE(secondMain);
+    ASSERT_NE(secondMain, firstMain);
+    const std::string storedPassword = first.Setting("p1");
+    ASSERT_NE(storedPassword, "<missing>");
+
+    MoveSlider(firstMain, 40);
+    MoveSlider(secondMain, 60);
+    // Both at once: each writes the shared file while the other may be
+    // writing it.
+    ASSERT_TRUE(PostMessageA(firstMain, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PostMessageA(secondMain, WM_CLOSE, 0, 0));
+    EXPECT_TRUE(first.WaitExit());
+    EXPECT_TRUE(second.WaitExit());
+
+    const std::string vol = first.Setting("vol");
+    EXPECT_TRUE(vol == "40" || vol == "60") << vol;
+    EXPECT_EQ(first.Setting("isLock"), "1");
+    EXPECT_EQ(first.Setting("p1"), storedPassword);
+}
+
+TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
+    // Chinese folder names pass MAX_PATH bytes in code page 936 long before
+    // they pass MAX_PATH characters, which is all the system itself needs.
+    testing_support::TempDir base("morvane long");
+    ASSERT_FALSE(base.path().empty());
+    std::string dir = base.path();
+    std::string level;
+    for (int i = 0; i < 10; ++i) level += "音量";
+    while (dir.size() <= MAX_PATH + 20) {
+        dir += level + "\\";
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr)) << GetLastError();
+    }
+    const std::string exe = dir + "Morvane.exe";
+    ASSERT_TRUE(testing_support::CopyBuildProgram("Morvane.exe", exe));
+    ASSERT_TRUE(testing_support::CopyBuildProgram("fakevol.exe", dir + "bin.exe"));
+    ASSERT_TRUE(WriteFile(dir + "config.ini", WithLimit(25, true)));
+    ASSERT_TRUE(WriteFile(dir + "fake-volume.txt", "0.80"));
+
+    std::string commandLine = "\"" + exe + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process))
+        << GetLastError();
+    CloseHandle(process.hThread);
+    struct Ending {
+        HANDLE process;
+        ~Ending() {
+            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+            WaitForSingleObject(process, kTimeout);
+            CloseHandle(process);
+        }
+    } ending{process.hProcess};
+
+    HWND prompt = WaitWindowOf(process.dwProcessId, "设定密码");
+    ASSERT_TRUE(prompt) << "warning shown: "
+                        << (WaitWindowOf(process.dwProcessId, kWarning) != nullptr);
+    ASSERT_TRUE(
+        Send(GetDlgItem(prompt, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pw")));
+    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDOK)));
+    HWND main = WaitWindowOf(process.dwProcessId, "Morvane");
+    ASSERT_TRUE(main);
+    EXPECT_EQ(ItemText(main, kLimitLabel), "25");
+    // The worker reaches the tool in the deep folder and corrects.
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(dir + "fake-volume.txt") == "0.25"; }, kTimeout));
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, kTimeout), WAIT_OBJECT_0);
+    char stored[64] = "";
+    GetPrivateProfileStringA("user", "p1", "", stored, sizeof stored, (dir + "config.ini").c_str());
+    EXPECT_STRNE(stored, "");
+}
+
+TEST(Fault_Path, FolderNamesInCodePage936Work) {
+    // The second: a character whose second byte is a backslash.
+    for (const char* name : {"音量", "淺音量"}) {
+        SCOPED_TRACE(name);
+        Morvane app(name);
+        ASSERT_NE(app.dir().path().find(name), std::string::npos);
+        Prepare(app, WithLimit(25, true));
+        ASSERT_TRUE(app.SetToolVolume("0.80"));
+        HWND main = app.StartToMainWindow();
+        ASSERT_TRUE(main);
+        ASSERT_TRUE(WaitFor([&] { return HasSet(app, "25"); }, kTimeout));
+        // The tool saw its own path, bytes intact.
+        EXPECT_NE(app.ToolCalls().front().commandLine.find(app.Path("bin.exe")), std::string::npos)
+            << app.ToolCalls().front().commandLine;
+        MoveSlider(main, 35);
+        ASSERT_TRUE(CloseAndWait(app, main));
+        EXPECT_EQ(app.Setting("vol"), "35");
+    }
+}
