@@ -111,8 +111,9 @@ void CLimiterDlg::OnDestroy() {
 
 void CLimiterDlg::OnEndSession(BOOL bEnding) {
     // The session ends the process without destroying the window, so
-    // OnDestroy never runs.
-    if (bEnding) SaveSettings();
+    // OnDestroy never runs. Before the settings are loaded there is nothing
+    // to save, and no file to save it in.
+    if (bEnding && !State().iniPath.IsEmpty()) SaveSettings();
 }
 
 void CLimiterDlg::OnPaint() {
