@@ -211,8 +211,9 @@ double CpuMs(HANDLE process) {
     return ms(kernel) + ms(user);
 }
 
-// Under Wine a Windows process is a host process, and Wine reports no
-// processor time for any process but the caller: the host's own account
+// Under Wine a Windows process is a host process, and Wine's account of
+// another process's processor time is incomplete (it showed nothing for a
+// minute in which the host counted 200 ms): the host's own account
 // (/proc/PID/stat, seen through drive Z:) is the reliable one. The host
 // process is the one whose command line names the program's folder.
 int HostPidOf(const std::string& folder) {
@@ -264,12 +265,14 @@ std::string CpuPerMinute(HANDLE process, int hostPid, int seconds) {
     const double after = CpuMs(process), hostAfter = HostCpuMs(hostPid);
     const double wall = ElapsedMs(start);
     char text[96];
-    if (after > before) {
-        snprintf(text, sizeof text, "%.0f ms per minute (%d s window)",
-                 (after - before) * 60000.0 / wall, seconds);
-    } else if (hostBefore >= 0 && hostAfter >= 0) {
+    // One source for every window, so that the figures compare: the host's
+    // when there is one.
+    if (hostBefore >= 0 && hostAfter >= 0) {
         snprintf(text, sizeof text, "%.0f ms per minute (%d s window, host account)",
                  (hostAfter - hostBefore) * 60000.0 / wall, seconds);
+    } else if (before >= 0 && after >= 0) {
+        snprintf(text, sizeof text, "%.0f ms per minute (%d s window)",
+                 (after - before) * 60000.0 / wall, seconds);
     } else {
         return "unavailable";
     }
