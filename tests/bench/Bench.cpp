@@ -21,6 +21,7 @@
 
 using program_driver::Morvane;
 using program_driver::ToolCall;
+using testing_support::CountProcessHandles;
 using testing_support::NowMs;
 using testing_support::TempDir;
 using testing_support::WaitFor;
@@ -169,37 +170,6 @@ void MeasureStarts(const Options& options) {
     }
     Row("Start of Morvane.exe to password prompt visible",
         MedianAndSpread(Summarise(times)) + ", first " + Ms(times.front()));
-}
-
-// Handles held by another process, from the system's handle table (the
-// process's own count answers 0 under Wine).
-int CountProcessHandles(DWORD pid) {
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType;
-        BYTE flags;
-        USHORT value;
-        PVOID object;
-        ACCESS_MASK access;
-    };
-    typedef LONG(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
-    std::vector<BYTE> buffer(1 << 20);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        ULONG needed = 0;
-        if (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) {
-            const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-            const Entry* entries =
-                reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-            int own = 0;
-            for (ULONG i = 0; i < count; ++i) own += entries[i].ownerPid == pid;
-            return own;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return -1;
 }
 
 double CpuMs(HANDLE process) {

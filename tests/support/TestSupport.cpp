@@ -89,7 +89,7 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     }
 }
 
-int CountOwnHandles() {
+int CountProcessHandles(DWORD pid) {
     // SystemHandleInformation (16): a count followed by one entry per handle.
     struct Entry {
         ULONG ownerPid;
@@ -111,15 +111,16 @@ int CountOwnHandles() {
             const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
             const Entry* entries =
                 reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-            const ULONG self = GetCurrentProcessId();
             int own = 0;
-            for (ULONG i = 0; i < count; ++i) own += entries[i].ownerPid == self;
+            for (ULONG i = 0; i < count; ++i) own += entries[i].ownerPid == pid;
             return own;
         }
         buffer.resize(buffer.size() * 2);
     }
     return -1;
 }
+
+int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId()); }
 
 long long NowMs() {
     FILETIME ft;

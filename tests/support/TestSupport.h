@@ -37,6 +37,7 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 // The number of handles this process holds, counted from the system's
 // handle table (GetProcessHandleCount answers 0 under Wine).
 int CountOwnHandles();
+int CountProcessHandles(DWORD pid);
 
 // Milliseconds since the Unix epoch, as the fake volume tool logs them.
 long long NowMs();
