@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "tests/ui/ProgramDriver.h"
 
 namespace {
 
@@ -14,31 +17,9 @@ const char kSetPrompt[] = "设定密码";
 const char kWarning[] = "警告";
 const DWORD kTimeoutMs = 30000;
 
-struct Search {
-    DWORD pid;
-    const char* caption;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<Search*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char caption[64] = "", windowClass[32] = "";
-    GetWindowTextA(window, caption, sizeof caption);
-    GetClassNameA(window, windowClass, sizeof windowClass);
-    if (owner == search->pid && IsWindowVisible(window) && strcmp(windowClass, "#32770") == 0 &&
-        strcmp(caption, search->caption) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND VisibleDialog(DWORD pid, const char* caption) {
-    Search search = {pid, caption, nullptr};
-    EnumWindows(FindVisibleDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    const std::vector<HWND> dialogs = program_driver::WindowsOf(pid, "#32770", caption, true);
+    return dialogs.empty() ? nullptr : dialogs.front();
 }
 
 int Fail(const char* what, HANDLE process) {

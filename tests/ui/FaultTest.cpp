@@ -99,36 +99,6 @@ std::string WithLimit(int limit, bool lock) {
     return "[user]\r\nvol=" + std::to_string(limit) + "\r\nisLock=" + (lock ? "1" : "0") + "\r\n";
 }
 
-struct WindowSearch {
-    DWORD pid;
-    const char* caption;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->pid && IsWindowVisible(window) &&
-        WindowCaption(window) == search->caption) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible top-level window of process pid with caption, waited for.
-HWND WaitWindowOf(DWORD pid, const char* caption) {
-    WindowSearch search = {pid, caption, nullptr};
-    WaitFor(
-        [&] {
-            EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        kTimeout);
-    return search.found;
-}
-
 }  // namespace
 
 TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {

@@ -214,9 +214,26 @@ void Morvane::Kill() {
         5000);
 }
 
+std::vector<HWND> WindowsOf(DWORD pid, const char* windowClass, const char* caption,
+                            bool visibleOnly) {
+    return Collect({pid, windowClass, caption, visibleOnly, false, {}});
+}
+
+HWND WaitWindowOf(DWORD pid, const char* caption, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitFor(
+        [&] {
+            auto windows = WindowsOf(pid, nullptr, caption, true);
+            found = windows.empty() ? nullptr : windows.front();
+            return found != nullptr;
+        },
+        timeoutMs);
+    return found;
+}
+
 std::vector<HWND> Morvane::Windows(const char* windowClass, const char* caption,
                                    bool visibleOnly) const {
-    return Collect({pid(), windowClass, caption, visibleOnly, false, {}});
+    return WindowsOf(pid(), windowClass, caption, visibleOnly);
 }
 
 HWND Morvane::WaitDialog(const char* caption, DWORD timeoutMs) const {

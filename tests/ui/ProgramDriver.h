@@ -93,6 +93,14 @@ private:
     std::vector<HWND> m_iconsBefore;
 };
 
+// Top-level windows of process pid of the given class and caption (nullptr:
+// any), shown or, unless visibleOnly, also hidden.
+std::vector<HWND> WindowsOf(DWORD pid, const char* windowClass, const char* caption,
+                            bool visibleOnly);
+// The first visible top-level window of pid with caption, waited for;
+// nullptr on time-out. For processes the test started by other means.
+HWND WaitWindowOf(DWORD pid, const char* caption, DWORD timeoutMs = kTimeout);
+
 // Sends with a deadline, so a hung program fails the test instead of
 // hanging it. Returns the message result (0 on time-out).
 LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
