@@ -38,19 +38,20 @@ inline std::string MessageBoxText(HWND box) {
     return text;
 }
 
-// Visible dialogs (class "#32770") of this process, top-level.
+inline BOOL CALLBACK CollectOwnDialog(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId() && ClassOf(window) == "#32770" && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// Visible dialogs (class "#32770") of this process, top-level. The callback
+// is a named CALLBACK function: a lambda has the wrong calling convention
+// for the 32-bit build.
 inline std::vector<HWND> OwnDialogs() {
     std::vector<HWND> found;
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid == GetCurrentProcessId() && ClassOf(window) == "#32770" &&
-                IsWindowVisible(window))
-                reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumWindows(CollectOwnDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
