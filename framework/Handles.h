@@ -1,5 +1,7 @@
-// RAII owners for Win32 handles, COM pointers, COM initialisation and icons.
-// Copying is deleted so that each resource has exactly one owner.
+// RAII owners: one move-only template for every kind of handle the program
+// opens (kernel handles, icons, crypto providers, COM interfaces), and a
+// COM-initialisation scope. Copying is deleted so that each resource has
+// exactly one owner.
 #pragma once
 
 #include <windows.h>
@@ -7,67 +9,69 @@
 
 #include <utility>
 
-// A kernel handle; both NULL and INVALID_HANDLE_VALUE mean "none".
-class UniqueHandle {
+// Traits name the handle type, the values that mean "none" and how to close
+// one: struct { using Type = ...; static bool IsValid(Type); static void Close(Type); }
+template <typename Traits>
+class UniqueResource {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    using Type = typename Traits::Type;
+
+    UniqueResource() = default;
+    explicit UniqueResource(Type value) : m_value(value) {}
+    ~UniqueResource() { reset(); }
+    UniqueResource(UniqueResource&& other) noexcept : m_value(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
 
-    HANDLE get() const { return m_handle; }
-    HANDLE* put() {
+    Type get() const { return m_value; }
+    // For functions that hand back a new handle through a pointer.
+    Type* put() {
         reset();
-        return &m_handle;
+        return &m_value;
     }
-    explicit operator bool() const { return m_handle && m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE release() { return std::exchange(m_handle, nullptr); }
-    void reset(HANDLE handle = nullptr) {
-        if (*this) CloseHandle(m_handle);
-        m_handle = handle;
+    explicit operator bool() const { return Traits::IsValid(m_value); }
+    Type release() { return std::exchange(m_value, Type()); }
+    void reset(Type value = Type()) {
+        if (Traits::IsValid(m_value)) Traits::Close(m_value);
+        m_value = value;
     }
 
 private:
-    HANDLE m_handle = nullptr;
+    Type m_value = Type();
 };
+
+// A kernel handle; both NULL and INVALID_HANDLE_VALUE mean "none".
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static bool IsValid(HANDLE handle) { return handle && handle != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
+
+// An icon loaded or created by us (never a shared one from LoadIcon).
+struct IconTraits {
+    using Type = HICON;
+    static bool IsValid(HICON icon) { return icon != nullptr; }
+    static void Close(HICON icon) { DestroyIcon(icon); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
 
 // A COM interface pointer, released on destruction.
 template <typename T>
-class ComPtr {
+struct ComTraits {
+    using Type = T*;
+    static bool IsValid(T* pointer) { return pointer != nullptr; }
+    static void Close(T* pointer) { pointer->Release(); }
+};
+template <typename T>
+class ComPtr : public UniqueResource<ComTraits<T>> {
 public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(ComPtr&& other) noexcept : m_ptr(std::exchange(other.m_ptr, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_ptr = std::exchange(other.m_ptr, nullptr);
-        }
-        return *this;
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* get() const { return m_ptr; }
-    T* operator->() const { return m_ptr; }
-    T** put() {
-        reset();
-        return &m_ptr;
-    }
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    explicit operator bool() const { return m_ptr != nullptr; }
-    void reset() {
-        if (m_ptr) std::exchange(m_ptr, nullptr)->Release();
-    }
-
-private:
-    T* m_ptr = nullptr;
+    T* operator->() const { return this->get(); }
+    void** put_void() { return reinterpret_cast<void**>(this->put()); }
 };
 
 // COM initialised for the current thread for the lifetime of the scope.
@@ -83,31 +87,4 @@ public:
 
 private:
     HRESULT m_result;
-};
-
-// An icon loaded or created by us, destroyed with DestroyIcon.
-class UniqueIcon {
-public:
-    UniqueIcon() = default;
-    explicit UniqueIcon(HICON icon) : m_icon(icon) {}
-    ~UniqueIcon() { reset(); }
-    UniqueIcon(UniqueIcon&& other) noexcept : m_icon(std::exchange(other.m_icon, nullptr)) {}
-    UniqueIcon& operator=(UniqueIcon&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_icon = std::exchange(other.m_icon, nullptr);
-        }
-        return *this;
-    }
-    UniqueIcon(const UniqueIcon&) = delete;
-    UniqueIcon& operator=(const UniqueIcon&) = delete;
-
-    HICON get() const { return m_icon; }
-    explicit operator bool() const { return m_icon != nullptr; }
-    void reset() {
-        if (m_icon) DestroyIcon(std::exchange(m_icon, nullptr));
-    }
-
-private:
-    HICON m_icon = nullptr;
 };

@@ -7,30 +7,23 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/Handles.h"
+
 namespace {
 
 const char kScheme[] = "pbkdf2-sha256";
-// A settings file could name any count; one far above ours would freeze the
-// prompt, so such a value is not taken as a hash.
-const uint32_t kMaxIterations = 10000000;
+// A settings file could name any count. Ten times ours keeps one check near
+// a second; a value above that would freeze the prompt on every try, so it
+// is not taken as a hash.
+const uint32_t kMaxIterations = 1000000;
 const size_t kMaxSaltBytes = 64;
 
-class AlgorithmHandle {
-public:
-    AlgorithmHandle(const wchar_t* algorithm, ULONG flags) {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&m_handle, algorithm, nullptr, flags)))
-            m_handle = nullptr;
-    }
-    ~AlgorithmHandle() {
-        if (m_handle) BCryptCloseAlgorithmProvider(m_handle, 0);
-    }
-    AlgorithmHandle(const AlgorithmHandle&) = delete;
-    AlgorithmHandle& operator=(const AlgorithmHandle&) = delete;
-    BCRYPT_ALG_HANDLE get() const { return m_handle; }
-
-private:
-    BCRYPT_ALG_HANDLE m_handle = nullptr;
+struct AlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static bool IsValid(BCRYPT_ALG_HANDLE handle) { return handle != nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE handle) { BCryptCloseAlgorithmProvider(handle, 0); }
 };
+using AlgorithmHandle = UniqueResource<AlgorithmTraits>;
 
 CString ToHex(const unsigned char* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
@@ -93,8 +86,11 @@ bool ParseHash(const CString& stored, ParsedHash& parsed) {
 
 bool Pbkdf2Sha256(const void* password, size_t passwordLength, const void* salt, size_t saltLength,
                   uint32_t iterations, unsigned char* key, size_t keyLength) {
-    AlgorithmHandle hmac(BCRYPT_SHA256_ALGORITHM, BCRYPT_ALG_HANDLE_HMAC_FLAG);
-    if (!hmac.get() || iterations == 0) return false;
+    AlgorithmHandle hmac;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(hmac.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                    BCRYPT_ALG_HANDLE_HMAC_FLAG)) ||
+        !hmac || iterations == 0)
+        return false;
     // bcrypt takes non-const buffers but only reads them.
     std::vector<unsigned char> passwordCopy(
         static_cast<const unsigned char*>(password),
