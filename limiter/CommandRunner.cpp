@@ -5,11 +5,24 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "framework/RecordSize.h"
 
 namespace {
 
 const char kInterpreterPrefix[] = "Cmd.exe /C ";
 const DWORD kReadChunk = 4095;
+
+static_assert(sizeof(SECURITY_ATTRIBUTES) == RecordSize(12, 24), "SECURITY_ATTRIBUTES");
+static_assert(sizeof(STARTUPINFOA) == RecordSize(68, 104), "STARTUPINFOA");
+static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == RecordSize(112, 144),
+              "JOBOBJECT_EXTENDED_LIMIT_INFORMATION");
+
+// The interpreter of one run, in its job, and our end of its output pipe.
+struct Child {
+    UniqueHandle job;
+    UniqueHandle process;
+    UniqueHandle readEnd;
+};
 
 // A job that ends every process in it when its last handle closes, so that
 // a hung command takes nothing with it that keeps our pipe open.
@@ -25,6 +38,82 @@ UniqueHandle CreateKillOnCloseJob() {
     return job;
 }
 
+// Starts line hidden, with standard output and error going into a new pipe,
+// inside a kill-on-close job. False when the pipe or the process cannot be
+// made; nothing is left open then.
+bool StartInJob(const CString& line, Child& child) {
+    std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueHandle writeEnd;
+    if (!CreatePipe(child.readEnd.put(), writeEnd.put(), &inherit, 0)) return false;
+    // Only the write end goes to the child; an inherited read end would keep
+    // the pipe alive in the child and leak into everything it starts.
+    SetHandleInformation(child.readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    startup.wShowWindow = SW_HIDE;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+
+    child.job = CreateKillOnCloseJob();
+    PROCESS_INFORMATION process = {};
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    child.process.reset(process.hProcess);
+    const UniqueHandle thread(process.hThread);
+    // Without a job the command still runs; only the time-out loses its
+    // grip on what the interpreter starts.
+    if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get()))
+        child.job.reset();
+    ResumeThread(thread.get());
+    // Our copy closed, the pipe breaks once the child and all it started end.
+    return true;
+}
+
+// Ends the interpreter and all it started, so that nothing keeps a hung
+// command alive behind our back.
+void EndChild(const Child& child) {
+    if (child.job) {
+        TerminateJobObject(child.job.get(), 1);
+    } else {
+        TerminateProcess(child.process.get(), 1);
+    }
+}
+
+// Reads the pipe until it breaks or the deadline passes, keeping at most
+// kMaxOutput bytes.
+std::string DrainPipe(const Child& child, ULONGLONG deadline) {
+    std::string output;
+    std::vector<char> chunk(kReadChunk);
+    size_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(child.readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+        if (GetTickCount64() >= deadline) {
+            EndChild(child);
+            break;
+        }
+        if (available > 0) {
+            DWORD count = 0;
+            if (!ReadFile(child.readEnd.get(), chunk.data(), kReadChunk, &count, nullptr)) break;
+            const size_t room = kMaxOutput - output.size();
+            output.append(chunk.data(), count < room ? count : room);
+            received += count;
+        }
+        // An ordinary answer fits in one read and keeps the usual pause. A
+        // long one is drained briskly so that a full pipe never holds the
+        // child up.
+        Sleep(received >= kReadChunk ? kDrainPause : kPeekPause);
+    }
+    return output;
+}
+
 }  // namespace
 
 CString BuildCommandLine(const CString& command) {
@@ -36,65 +125,9 @@ CString BuildCommandLine(const CString& command) {
 CString RunCommand(const CString& command, DWORD timeoutMs) {
     const CString line = BuildCommandLine(command);
     if (line.IsEmpty()) return CString();
-    std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
-
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    UniqueHandle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return CString();
-    // Only the write end goes to the child; an inherited read end would keep
-    // the pipe alive in the child and leak into everything it starts.
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    GetStartupInfoA(&startup);
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    startup.wShowWindow = SW_HIDE;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-
-    UniqueHandle job = CreateKillOnCloseJob();
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                        nullptr, nullptr, &startup, &process)) {
-        return CString();
-    }
-    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    // Without a job the command still runs; only the time-out loses its
-    // grip on what the interpreter starts.
-    if (job && !AssignProcessToJobObject(job.get(), processHandle.get())) job.reset();
-    ResumeThread(threadHandle.get());
-    writeEnd.reset();
-
-    std::string output;
-    std::vector<char> chunk(kReadChunk);
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    size_t received = 0;
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;
-        if (GetTickCount64() >= deadline) {
-            // Ends the interpreter and all it started, so nothing keeps a
-            // hung command alive behind our back.
-            if (job) {
-                TerminateJobObject(job.get(), 1);
-            } else {
-                TerminateProcess(processHandle.get(), 1);
-            }
-            break;
-        }
-        if (available > 0) {
-            DWORD count = 0;
-            if (!ReadFile(readEnd.get(), chunk.data(), kReadChunk, &count, nullptr)) break;
-            const size_t room = kMaxOutput - output.size();
-            output.append(chunk.data(), count < room ? count : room);
-            received += count;
-        }
-        // An ordinary answer fits in one read and keeps the usual pause. A
-        // long one is drained briskly so that a full pipe never holds the
-        // child up.
-        Sleep(received >= kReadChunk ? kDrainPause : kPeekPause);
-    }
+    Child child;
+    if (!StartInJob(line, child)) return CString();
+    const std::string output = DrainPipe(child, GetTickCount64() + timeoutMs);
 
     // Output is text up to its first NUL, as the tool's answer is.
     CString result(output.c_str());

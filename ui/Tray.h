@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "framework/RecordSize.h"
+
 // The icon's identifier and the message the shell sends for mouse events on it.
 constexpr UINT kTrayIconId = 100;
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 100;
@@ -17,9 +19,7 @@ constexpr UINT kTrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 // that form.
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
 constexpr size_t kTrayTipSize = 64;
-#if !defined(_WIN64)
-static_assert(kTrayRecordSize == 88, "the first form of the record is 88 bytes");
-#endif
+static_assert(kTrayRecordSize == RecordSize(88, 104), "the first form of the record");
 
 // Copies tip into field (fieldSize bytes with its NUL). A longer tip is cut
 // to what fits, never inside a double-byte character.
