@@ -3,17 +3,26 @@
 
 #include <commctrl.h>
 
+#include "framework/RecordSize.h"
+
 namespace {
 
 CWinApp* g_app = nullptr;
 
+static_assert(sizeof(INITCOMMONCONTROLSEX) == RecordSize(8, 8), "INITCOMMONCONTROLSEX");
+
+// The longest path the system takes, in characters.
+const size_t kMaxModulePath = 32768;
+
 CString ModuleBaseName() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    path[MAX_PATH - 1] = '\0';
-    char name[_MAX_FNAME] = "";
-    _splitpath(path, nullptr, nullptr, name, nullptr);
-    return CString(name);
+    // Whatever the length of the folder's path: the name is what follows the
+    // last separator, up to the extension.
+    const std::wstring path = GetModulePath();
+    const size_t slash = path.find_last_of(L"\\/");
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    return NarrowFromWide(name.c_str());
 }
 
 }  // namespace
@@ -58,11 +67,32 @@ int AfxMessageBox(const char* text, UINT type) {
         // over the prompt, or the user could not see what it answers.
         if (main && IsWindow(main) && IsWindowVisible(main)) owner = GetLastActivePopup(main);
     }
-    return MessageBoxA(owner, text, AfxGetAppName(), type);
+    return AfxShowMessage(owner, text, nullptr, type);
+}
+
+int AfxShowMessage(HWND owner, const char* text, const char* caption, UINT type) {
+    const CString title = caption ? CString(caption) : AfxGetAppName();
+    return MessageBoxW(owner, WideFromNarrow(text).c_str(), WideFromNarrow(title).c_str(), type);
 }
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
-    return ::MessageBoxA(m_hWnd, text, caption ? CString(caption) : AfxGetAppName(), type);
+    return AfxShowMessage(m_hWnd, text, caption, type);
+}
+
+std::wstring GetModulePath() {
+    // Older systems leave a cut path without its NUL; Wine gives nothing at
+    // all when the buffer is short. The buffer grows until the path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], size);
+        if (length != 0 && length < size - 1) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= kMaxModulePath) return std::wstring();
+        path.assign(path.size() * 2, L'\0');
+    }
 }
 
 // Lives beside the application object so that a program linking the

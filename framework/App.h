@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "framework/String.h"
 #include "framework/Window.h"
 
@@ -45,3 +47,9 @@ CString AfxGetAppName();
 // A message box with the application's name as caption, owned by the main
 // window (by whichever of its dialogs is active) while it is shown.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
+// A message box owned by owner (may be null); with no caption, the
+// application's name. Text and caption are the program's code page 936 text.
+int AfxShowMessage(HWND owner, const char* text, const char* caption = nullptr, UINT type = MB_OK);
+
+// The full path of the running executable, however long.
+std::wstring GetModulePath();

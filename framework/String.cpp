@@ -1,10 +1,11 @@
-// CString: byte strings in the ANSI code page.
+// CString and the conversions between code pages.
 #include "framework/String.h"
 
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 void CString::Format(const char* format, ...) {
@@ -53,4 +54,39 @@ CString CString::Mid(int start, int count) const {
 void CString::TrimRight() {
     size_t end = m_text.find_last_not_of(" \t\n\v\f\r");
     m_text.erase(end == std::string::npos ? 0 : end + 1);
+}
+
+std::wstring WideFromNarrow(const char* text, unsigned codePage) {
+    if (!text || !*text) return std::wstring();
+    const int length = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
+
+CString NarrowFromWide(const wchar_t* text, unsigned codePage, bool* lossless) {
+    if (lossless) *lossless = true;
+    if (!text || !*text) return CString();
+    const int length = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        if (lossless) *lossless = false;
+        return CString();
+    }
+    std::vector<char> narrow(static_cast<size_t>(length));
+    WideCharToMultiByte(codePage, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+    if (lossless) {
+        // Best-fit mappings turn letters into look-alikes without reporting
+        // a default character: only the way back tells for certain.
+        std::vector<wchar_t> back(wcslen(text) + 1);
+        const int backLength = MultiByteToWideChar(codePage, 0, narrow.data(), -1, back.data(),
+                                                   static_cast<int>(back.size()));
+        *lossless = backLength > 0 && wcscmp(back.data(), text) == 0;
+        SecureZeroMemory(back.data(), back.size() * sizeof(wchar_t));
+    }
+    CString result(narrow.data(), length - 1);
+    // The text may be a password: leave no copy in freed memory.
+    SecureZeroMemory(narrow.data(), narrow.size());
+    return result;
 }

@@ -1,5 +1,6 @@
-// CString: a byte string in the process's ANSI code page (936 for this
-// program). Lengths and positions count bytes.
+// CString: a byte string. The program's own texts are code page 936, paths
+// are in the system's ANSI code page (the same on a Chinese system). Lengths
+// and positions count bytes.
 #pragma once
 
 #include <string>
@@ -46,3 +47,14 @@ public:
 private:
     std::string m_text;
 };
+
+// The code page of the program's texts, whatever the system's ANSI code page
+// is: they are converted from it explicitly wherever they reach the screen.
+constexpr unsigned kTextCodePage = 936;
+constexpr unsigned kSystemCodePage = 0;  // CP_ACP
+
+std::wstring WideFromNarrow(const char* text, unsigned codePage = kTextCodePage);
+// The text in codePage; *lossless (when given) tells whether every
+// character could be spelt there and converts back unchanged.
+CString NarrowFromWide(const wchar_t* text, unsigned codePage = kTextCodePage,
+                       bool* lossless = nullptr);

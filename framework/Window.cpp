@@ -4,17 +4,18 @@
 #include <vector>
 
 #include "framework/App.h"
+#include "framework/RecordSize.h"
 
 namespace {
 
 CString TextOf(HWND window) {
-    const int length = GetWindowTextLengthA(window);
+    const int length = GetWindowTextLengthW(window);
     if (length <= 0) return CString();
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    const int copied = GetWindowTextA(window, buffer.data(), length + 1);
-    CString text(buffer.data(), copied);
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    GetWindowTextW(window, buffer.data(), length + 1);
+    const CString text = NarrowFromWide(buffer.data());
     // The text may be a password: leave no copy in freed memory.
-    SecureZeroMemory(buffer.data(), buffer.size());
+    SecureZeroMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
     return text;
 }
 
@@ -40,9 +41,19 @@ bool ResultIsReturnValue(UINT message) {
     }
 }
 
+static_assert(sizeof(MONITORINFO) == RecordSize(40, 40), "MONITORINFO");
+
 }  // namespace
 
 CString CWnd::GetWindowText() const { return TextOf(m_hWnd); }
+
+void CWnd::SetWindowText(const char* text) {
+    ::SetWindowTextW(m_hWnd, WideFromNarrow(text).c_str());
+}
+
+void CWnd::SetDlgItemText(int nID, const char* text) {
+    ::SetDlgItemTextW(m_hWnd, nID, WideFromNarrow(text).c_str());
+}
 
 CString CWnd::GetDlgItemText(int nID) const { return TextOf(::GetDlgItem(m_hWnd, nID)); }
 
@@ -73,18 +84,18 @@ HWND CDialog::ChooseOwner() const {
 }
 
 INT_PTR CDialog::DoModal() {
-    const HWND owner = ChooseOwner();
+    m_owner = ChooseOwner();
     // Disabled while we run, as the system's own modal dialogs do, so that
     // the user answers the dialog before touching the owner again.
-    const bool disabledOwner = owner && IsWindowEnabled(owner);
-    if (disabledOwner) EnableWindow(owner, FALSE);
+    m_disabledOwner = m_owner && IsWindowEnabled(m_owner);
+    if (m_disabledOwner) EnableWindow(m_owner, FALSE);
 
     m_ended = false;
     m_nModalResult = -1;
     const HWND hwnd = CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
-                                         owner, DialogProc, reinterpret_cast<LPARAM>(this));
+                                         m_owner, DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd) {
-        if (disabledOwner) EnableWindow(owner, TRUE);
+        EnableOwner();
         return -1;
     }
     if (!m_ended && !::IsWindowVisible(hwnd)) ::ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -109,7 +120,7 @@ INT_PTR CDialog::DoModal() {
 
     // The owner is enabled again before we go, so that the system activates
     // it rather than some other program's window.
-    if (disabledOwner) EnableWindow(owner, TRUE);
+    EnableOwner();
     if (m_hWnd) {
         SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
                      SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -121,12 +132,21 @@ INT_PTR CDialog::DoModal() {
     return result;
 }
 
+void CDialog::EnableOwner() {
+    if (m_disabledOwner) EnableWindow(m_owner, TRUE);
+    m_disabledOwner = false;
+}
+
 void CDialog::EndDialog(int nResult) {
     m_nModalResult = nResult;
     m_ended = true;
+    if (!m_hWnd) return;
+    // Owner first, so that hiding the dialog hands the activation to it.
+    EnableOwner();
+    ::ShowWindow(m_hWnd, SW_HIDE);
     // EndDialog may be called while GetMessage is handling a message sent
     // from another thread; a posted message lets the loop see the flag.
-    if (m_hWnd) ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
 }
 
 BOOL CDialog::OnInitDialog() {

@@ -27,9 +27,12 @@ public:
     // Returns the control's handle (not a wrapper object as some frameworks
     // do): nothing here keeps temporary objects alive between messages.
     HWND GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
-    void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
+    // Texts are the program's code page 936 text, shown and read through
+    // the wide functions so that they are right whatever the system's ANSI
+    // code page is.
+    void SetWindowText(const char* text);
     CString GetWindowText() const;
-    void SetDlgItemText(int nID, const char* text) { ::SetDlgItemTextA(m_hWnd, nID, text); }
+    void SetDlgItemText(int nID, const char* text);
     CString GetDlgItemText(int nID) const;
     void SetDlgItemInt(int nID, UINT value, BOOL bSigned = TRUE) {
         ::SetDlgItemInt(m_hWnd, nID, value, bSigned);
@@ -91,6 +94,9 @@ public:
     // someone else. A WM_QUIT ends the loop too: it is posted again for the
     // loops outside, and the function returns IDCANCEL.
     virtual INT_PTR DoModal();
+    // As the system's own dialogs do, the dialog disappears and its owner
+    // is enabled again at once, even while the loop of another dialog
+    // stacked over this one runs and this loop cannot yet return.
     void EndDialog(int nResult);
 
     // Base: exchanges data into the controls, then centres the dialog over
@@ -114,8 +120,12 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND ChooseOwner() const;
 
+    void EnableOwner();
+
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
+    HWND m_owner = nullptr;
+    bool m_disabledOwner = false;  // we disabled m_owner and still have to enable it
     bool m_ended = false;
     INT_PTR m_nModalResult = -1;
 };

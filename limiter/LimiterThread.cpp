@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "framework/App.h"
 #include "framework/Handles.h"
 #include "limiter/VolumeTool.h"
 #include "settings/LimiterState.h"
@@ -50,13 +51,10 @@ void StartLimiter(HWND mainWindow, LimiterThreadStarter start) {
     Store(State().running, 1);
     LimiterStartBlock* const block = new (std::nothrow) LimiterStartBlock;
     CLimiterThread* thread = nullptr;
-    if (block) {
-        block->mainWindow = mainWindow;
-        thread = new (std::nothrow) CLimiterThread(LimiterThreadProc, block);
-    }
+    if (block) thread = new (std::nothrow) CLimiterThread(LimiterThreadProc, block);
     if (thread && (start ? start(thread) : thread->CreateThread(0, 0, nullptr))) return;
 
-    MessageBoxA(mainWindow, kStartFailed, nullptr, MB_OK);
+    AfxShowMessage(mainWindow, kStartFailed);
     delete thread;
     delete block;
 }

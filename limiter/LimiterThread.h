@@ -10,7 +10,6 @@ class CLimiterThread;
 
 // Handed to the new thread, which frees it when its loop ends.
 struct LimiterStartBlock {
-    HWND mainWindow = nullptr;         // kept for the owner; the loop never uses it
     CLimiterThread* thread = nullptr;  // filled in by the thread object's constructor
 };
 
@@ -31,7 +30,8 @@ UINT LimiterThreadProc(LPVOID block);
 using LimiterThreadStarter = BOOL (*)(CLimiterThread* thread);
 
 // Sets running and starts the worker. When it cannot be started, says so in a
-// message box owned by mainWindow (which may be null) and frees what it made;
+// message box owned by mainWindow (which may be null), captioned with the
+// application's name like the program's other boxes, and frees what it made;
 // limiting then stays off. start replaces the usual start (flags 0, default
 // stack and security) so that tests can make it fail.
 void StartLimiter(HWND mainWindow, LimiterThreadStarter start = nullptr);
