@@ -10,7 +10,7 @@
 #include <vector>
 #include <mbstring.h>
 
-#include "framework/Handles.h"
+#include "framework/App.h"
 #include "settings/LimiterState.h"
 
 namespace {
@@ -19,9 +19,9 @@ const char kSection[] = "user";
 const char kIniName[] = "config.ini";
 const char kToolName[] = "bin.exe";
 const DWORD kValueBufferSize = 500;
-// The longest path the system's wide functions take, in bytes of code page
-// 936 (two per character).
-const size_t kMaxModulePath = 2 * 32768;
+// A save takes milliseconds; a holder slower than this is stuck, and our
+// write goes ahead rather than be lost.
+const DWORD kLockWaitMs = 5000;
 
 CString ReadSettingFrom(const char* iniPath, const char* key) {
     char buffer[kValueBufferSize];
@@ -49,24 +49,28 @@ CString AppDirOf(const char* modulePath) {
     return CString(modulePath, static_cast<int>(end));
 }
 
-CString GetAppDir() {
-    // Chinese folder names pass MAX_PATH bytes long before they pass the
-    // MAX_PATH characters that the system itself allows, so a MAX_PATH byte
-    // buffer would cut a path that works and the tool beside it would seem
-    // missing. The buffer grows until the whole path fits; a path that
-    // still does not fit comes back cut and ends in the missing-tool
-    // message. Older systems leave a cut path without its NUL; Wine gives
-    // nothing at all when the buffer is short.
-    std::vector<char> path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), size);
-        if ((length != 0 && length < size - 1) || path.size() >= kMaxModulePath) break;
-        path.assign(path.size() * 2, '\0');
+CString AppDirFor(const std::wstring& modulePath) {
+    bool lossless = false;
+    const CString path = NarrowFromWide(modulePath.c_str(), kSystemCodePage, &lossless);
+    if (lossless) return AppDirOf(path);
+    // The ANSI form has '?' for every character the code page lacks, and
+    // names a folder that does not exist. The short name of the folder is
+    // plain ASCII wherever the volume keeps short names.
+    const size_t slash = modulePath.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return CString();
+    const std::wstring dir = modulePath.substr(0, slash + 1);
+    std::vector<wchar_t> shortDir(dir.size() + 1);
+    DWORD length = GetShortPathNameW(dir.c_str(), shortDir.data(), shortDir.size());
+    if (length >= shortDir.size()) {
+        shortDir.resize(length);
+        length = GetShortPathNameW(dir.c_str(), shortDir.data(), shortDir.size());
     }
-    path.back() = '\0';
-    return AppDirOf(path.data());
+    if (length == 0 || length >= shortDir.size()) return CString();
+    const CString shortPath = NarrowFromWide(shortDir.data(), kSystemCodePage, &lossless);
+    return lossless ? shortPath : CString();
 }
+
+CString GetAppDir() { return AppDirFor(GetModulePath()); }
 
 bool FileExists(const char* path) {
     UniqueHandle file(
@@ -74,10 +78,41 @@ bool FileExists(const char* path) {
     return static_cast<bool>(file);
 }
 
-CString ReadSetting(const char* key) { return ReadSettingFrom(GetAppDir() + kIniName, key); }
+CString ReadSetting(const char* key) {
+    const CString dir = GetAppDir();
+    // A bare file name would be looked for in the Windows folder.
+    if (dir.IsEmpty()) return CString();
+    return ReadSettingFrom(dir + kIniName, key);
+}
 
-void WriteSetting(const char* key, const char* value) {
-    WritePrivateProfileStringA(kSection, key, value, State().iniPath);
+bool WriteSetting(const char* key, const char* value) {
+    const CString& iniPath = State().iniPath;
+    if (iniPath.IsEmpty()) return false;
+    const SettingsFileLock lock(iniPath);
+    return WritePrivateProfileStringA(kSection, key, value, iniPath) != FALSE;
+}
+
+SettingsFileLock::SettingsFileLock(const char* iniPath) {
+    // Mutex names take no backslashes: the file is named by a hash of its
+    // upper-cased path, so that two spellings of one path meet.
+    std::string path(iniPath);
+    if (!path.empty()) CharUpperBuffA(&path[0], static_cast<DWORD>(path.size()));
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : path) hash = (hash ^ c) * 1099511628211ull;
+    CString name;
+    name.Format("Local\\Morvane.settings.%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+                static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+    m_mutex.reset(CreateMutexA(nullptr, FALSE, name));
+    // Without the lock the write still happens, as it did before locking.
+    if (!m_mutex) return;
+    const DWORD wait = WaitForSingleObject(m_mutex.get(), kLockWaitMs);
+    // An abandoned lock is ours: its holder ended, perhaps in mid-write, and
+    // our write puts a whole file back.
+    m_held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+SettingsFileLock::~SettingsFileLock() {
+    if (m_held) ReleaseMutex(m_mutex.get());
 }
 
 CString IntToStr(int n) {
@@ -105,6 +140,7 @@ int32_t ParseVolume(const char* text) {
 void LoadSettingsFrom(const CString& appDir) {
     LimiterState& state = State();
     state.iniPath = appDir + kIniName;
+    const SettingsFileLock lock(state.iniPath);
     state.password = ReadSettingFrom(state.iniPath, "p1");
     const CString isLock = ReadSettingFrom(state.iniPath, "isLock");
     Store(state.lock, _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),
@@ -115,10 +151,20 @@ void LoadSettingsFrom(const CString& appDir) {
     state.toolPath = appDir + kToolName;
 }
 
-void LoadSettings() { LoadSettingsFrom(GetAppDir()); }
+bool LoadSettings() {
+    const CString dir = GetAppDir();
+    if (dir.IsEmpty()) return false;
+    LoadSettingsFrom(dir);
+    return true;
+}
 
 void SaveSettings() {
     const LimiterState& state = State();
+    // Before the settings were loaded there is nothing to save, and no file
+    // to save it in.
+    if (state.iniPath.IsEmpty()) return;
+    // One hold for both keys, so that no other copy's save falls between.
+    const SettingsFileLock lock(state.iniPath);
     WriteSetting("vol", IntToStr(Load(state.limit)));
     WriteSetting("isLock", Load(state.lock) ? "1" : "0");
 }

@@ -3,11 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "framework/Handles.h"
 #include "framework/String.h"
 
-// The directory of the running executable, with its trailing separator.
+// The directory of the running executable with its trailing separator, in
+// the form the system's ANSI functions take; "" when it cannot be named so.
 CString GetAppDir();
+// The same for a given module path: its directory, or, when the system's
+// ANSI code page cannot spell the path, the directory's short (8.3) path,
+// which is plain ASCII; "" when that cannot be spelt either.
+CString AppDirFor(const std::wstring& modulePath);
 // The directory part of modulePath (drive and directory, trailing separator).
 CString AppDirOf(const char* modulePath);
 
@@ -17,8 +24,27 @@ bool FileExists(const char* path);
 // The value of key in section "user" of the settings file beside the
 // executable; "" when the file or key is missing.
 CString ReadSetting(const char* key);
-// Writes key=value in section "user" of State().iniPath.
-void WriteSetting(const char* key, const char* value);
+// Writes key=value in section "user" of State().iniPath, under the file's
+// lock; false when the file cannot be written.
+bool WriteSetting(const char* key, const char* value);
+
+// Every copy of the program in one folder writes the one settings file, and
+// each write rewrites it whole: a copy reading while another writes would
+// see a cut file and write that back. This lock, named after the file's
+// path, is held around each write and each load; a holder that does not let
+// go within a few seconds is not waited for, so no save is ever lost to it.
+class SettingsFileLock {
+public:
+    explicit SettingsFileLock(const char* iniPath);
+    ~SettingsFileLock();
+    SettingsFileLock(const SettingsFileLock&) = delete;
+    SettingsFileLock& operator=(const SettingsFileLock&) = delete;
+    bool held() const { return m_held; }
+
+private:
+    UniqueHandle m_mutex;
+    bool m_held = false;
+};
 
 CString IntToStr(int n);
 
@@ -27,9 +53,10 @@ CString IntToStr(int n);
 int32_t ParseVolume(const char* text);
 
 // Fills iniPath, password, lock, limit and toolPath of State() from the
-// settings file beside the executable.
-void LoadSettings();
+// settings file beside the executable. False, with nothing filled, when the
+// executable's folder cannot be named for the ANSI functions.
+bool LoadSettings();
 // The same, for an application directory given by the caller.
 void LoadSettingsFrom(const CString& appDir);
-// Writes "vol" and then "isLock" to State().iniPath.
+// Writes "vol" and then "isLock" to State().iniPath; nothing before a load.
 void SaveSettings();

@@ -14,7 +14,9 @@ namespace {
 
 const char kTrayTip[] = "Morvane";
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
-const char kMissingToolCaption[] = "警告";
+const char kUnusableFolderText[] =
+    "程序所在文件夹的名称无法使用。请将程序移到名称只含系统语言文字的文件夹中。";
+const char kWarningCaption[] = "警告";
 
 constexpr int kLimitMin = 0;
 constexpr int kLimitMax = 100;
@@ -64,18 +66,24 @@ BOOL CLimiterDlg::OnInitDialog() {
 
     LimiterState& state = State();
     state.ready = 0;
-    LoadSettings();
 
-    // Both early exits end the modal loop through the quit message, so that
+    // The early exits end the modal loop through the quit message, so that
     // OnDestroy saves the settings and removes the icon as on any exit.
+    // A folder the ANSI functions cannot name would otherwise look like a
+    // missing tool, and its settings file could not be reached.
+    if (!LoadSettings()) {
+        MessageBox(kUnusableFolderText, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
+        PostQuitMessage(0);
+        return TRUE;
+    }
     if (!FileExists(state.toolPath)) {
-        MessageBox(kMissingToolText, kMissingToolCaption, MB_ICONEXCLAMATION | MB_OK);
+        MessageBox(kMissingToolText, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
         PostQuitMessage(0);
         return TRUE;
     }
 
     CPasswordDlg prompt;
-    prompt.m_nMode = state.password.IsEmpty() ? 0 : 1;
+    prompt.m_nMode = state.password.IsEmpty() ? CPasswordDlg::kModeSet : CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) {
         PostQuitMessage(0);
         return TRUE;
@@ -111,9 +119,8 @@ void CLimiterDlg::OnDestroy() {
 
 void CLimiterDlg::OnEndSession(BOOL bEnding) {
     // The session ends the process without destroying the window, so
-    // OnDestroy never runs. Before the settings are loaded there is nothing
-    // to save, and no file to save it in.
-    if (bEnding && !State().iniPath.IsEmpty()) SaveSettings();
+    // OnDestroy never runs.
+    if (bEnding) SaveSettings();
 }
 
 void CLimiterDlg::OnPaint() {
@@ -146,7 +153,7 @@ void CLimiterDlg::OnCheckLock() {
 
 void CLimiterDlg::OnButtonPassword() {
     CPasswordDlg prompt;
-    prompt.m_nMode = 2;
+    prompt.m_nMode = CPasswordDlg::kModeChange;
     prompt.DoModal();
 }
 
@@ -184,7 +191,7 @@ void CLimiterDlg::RestoreFromTray() {
     // Until the start-up prompt has been passed, the window must not appear.
     if (!State().ready) return;
     CPasswordDlg prompt;
-    prompt.m_nMode = 1;
+    prompt.m_nMode = CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) return;
     ShowWindow(SW_SHOWNORMAL);
     SetForegroundWindow();

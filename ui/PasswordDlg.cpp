@@ -3,17 +3,16 @@
 
 #include "res/resource.h"
 #include "settings/LimiterState.h"
+#include "settings/Settings.h"
 #include "ui/PasswordHash.h"
 
 namespace {
 
-const char kSection[] = "user";
 const char kPasswordKey[] = "p1";
-
-// Writes p1 to the settings file; false when the file cannot be written.
-bool WriteStoredPassword(const CString& value) {
-    return WritePrivateProfileStringA(kSection, kPasswordKey, value, State().iniPath) != FALSE;
-}
+const char kWrongPassword[] = "密码错误，请重新输入。";
+const char kHashFailed[] = "无法生成密码的校验值，密码未保存。";
+const char kWriteFailed[] = "无法写入设置文件 config.ini，密码未保存。";
+const char kThisRunOnly[] = "无法在此文件夹中保存设置，密码仅在本次运行中有效。";
 
 }  // namespace
 
@@ -46,11 +45,11 @@ void CPasswordDlg::OnOK() {
     const CString entered = GetDlgItemText(IDC_EDIT_PASSWORD);
     switch (m_nMode) {
         case kModeVerify:
-            Verify(entered);
+            CheckPassword(entered);
             break;
         case kModeSet:
         case kModeChange:
-            Store(entered);
+            SaveNewPassword(entered);
             break;
         default:
             // No caller uses another mode; it neither checks nor stores.
@@ -59,14 +58,14 @@ void CPasswordDlg::OnOK() {
     }
 }
 
-void CPasswordDlg::Verify(const CString& entered) {
+void CPasswordDlg::CheckPassword(const CString& entered) {
     LimiterState& state = State();
     if (state.password.IsEmpty()) {
         CDialog::OnOK();
         return;
     }
     if (!VerifyPassword(entered, state.password)) {
-        MessageBox("密码错误，请重新输入。", nullptr, MB_OK | MB_ICONEXCLAMATION);
+        MessageBox(kWrongPassword, nullptr, MB_OK | MB_ICONEXCLAMATION);
         ClearEntry();
         return;
     }
@@ -75,21 +74,28 @@ void CPasswordDlg::Verify(const CString& entered) {
         // hash is kept. If hashing or writing fails, the old value stays
         // and still works.
         const CString hash = HashPassword(entered);
-        if (!hash.IsEmpty() && WriteStoredPassword(hash)) state.password = hash;
+        if (!hash.IsEmpty() && WriteSetting(kPasswordKey, hash)) state.password = hash;
     }
     CDialog::OnOK();
 }
 
-void CPasswordDlg::Store(const CString& entered) {
+void CPasswordDlg::SaveNewPassword(const CString& entered) {
     // An empty entry removes the password: the prompt then lets anyone in.
     const CString value = entered.IsEmpty() ? CString() : HashPassword(entered);
     if (!entered.IsEmpty() && value.IsEmpty()) {
-        MessageBox("无法生成密码的校验值，密码未保存。", nullptr, MB_OK | MB_ICONSTOP);
+        MessageBox(kHashFailed, nullptr, MB_OK | MB_ICONSTOP);
         return;
     }
-    if (!WriteStoredPassword(value)) {
-        MessageBox("无法写入设置文件 config.ini，密码未保存。", nullptr, MB_OK | MB_ICONSTOP);
-        return;
+    if (!WriteSetting(kPasswordKey, value)) {
+        // A user changing the password is already in: the old one stays.
+        if (m_nMode != kModeSet) {
+            MessageBox(kWriteFailed, nullptr, MB_OK | MB_ICONSTOP);
+            return;
+        }
+        // At the first start, refusing would lock the user out of a folder
+        // we cannot write (read-only media, a share): the password guards
+        // this run instead.
+        MessageBox(kThisRunOnly, nullptr, MB_OK | MB_ICONEXCLAMATION);
     }
     State().password = value;
     CDialog::OnOK();

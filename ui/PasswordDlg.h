@@ -18,7 +18,9 @@ public:
     void OnOK() override;
 
 private:
-    void Verify(const CString& entered);
-    void Store(const CString& entered);
+    // Verify mode: ends with OK when entered is the stored password.
+    void CheckPassword(const CString& entered);
+    // Set and change modes: stores entered as the new password and ends with OK.
+    void SaveNewPassword(const CString& entered);
     void ClearEntry();
 };
