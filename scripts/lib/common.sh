@@ -38,34 +38,46 @@ start_xvfb() {
   export DISPLAY=":$number"
 }
 
-# prepare_wine BUILD_DIR: locale and prefix for BUILD_DIR/wine-run, then one
-# wineserver kept for the whole run (so that Wine's own services never hold
-# a test's output pipe open).
+# prepare_wine BUILD_DIR: locale and prefix for each of BUILD_DIR's Wine
+# wrappers (wine-run, code page 936, and wine-run-1252), then one
+# wineserver per prefix kept for the whole run (so that Wine's own services
+# never hold a test's output pipe open). wine_run is the usual wrapper.
 wine_run=""
+wine_prefixes=()
 prepare_wine() {
   local build=$1
   wine_run="$build/wine-run"
-  local prefix locales
-  prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wine_run")
-  locales=$(sed -n 's/^export LOCPATH="\(.*\)"$/\1/p' "$wine_run")
-  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
+  local wrapper
+  for wrapper in "$build"/wine-run "$build"/wine-run-*; do
+    [ -x "$wrapper" ] && prepare_prefix "$wrapper"
+  done
+}
+
+prepare_prefix() {
+  local wrapper=$1
+  local prefix locales locale
+  prefix=$(sed -n 's/^export WINEPREFIX="\(.*\)"$/\1/p' "$wrapper")
+  locales=$(sed -n 's/^export LOCPATH="\(.*\)"$/\1/p' "$wrapper")
+  locale=$(sed -n 's/^export LC_ALL=\(.*\)$/\1/p' "$wrapper")
+  if [ ! -d "$locales/$locale" ]; then
     mkdir -p "$locales"
-    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >/dev/null 2>&1 || true
+    localedef -i "${locale%%.*}" -f UTF-8 "$locales/$locale" >/dev/null 2>&1 || true
   fi
   if [ ! -f "$prefix/system.reg" ]; then
     echo "preparing the Wine prefix in $prefix"
-    "$wine_run" wineboot -i </dev/null >/dev/null 2>&1
+    "$wrapper" wineboot -i </dev/null >/dev/null 2>&1
     # Without a window manager every hide waits for one; unmanaged windows
     # also get Wine's own title bar.
-    "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    "$wrapper" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   fi
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   WINEPREFIX="$prefix" wineserver -p
-  "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1
-  wine_prefix=$prefix
+  "$wrapper" cmd /c exit </dev/null >/dev/null 2>&1
+  wine_prefixes+=("$prefix")
 }
 
 stop_all() {
-  if [ -n "${wine_prefix:-}" ]; then WINEPREFIX="$wine_prefix" wineserver -k >/dev/null 2>&1 || true; fi
+  local prefix
+  for prefix in "${wine_prefixes[@]}"; do WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true; done
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }

@@ -147,6 +147,28 @@ TEST(Settings_GetAppDir, IsTheFolderOfTheRunningProgram) {
     EXPECT_STREQ(GetAppDir(), BuildBinDir().c_str());
 }
 
+TEST(Settings_AppDirFor, ReachesAFolderTheCodePageCannotSpellByItsShortName) {
+    EXPECT_STREQ(AppDirFor(L"C:\\Tools\\Morvane.exe"), "C:\\Tools\\");
+    // Thai letters and an emoji: no ANSI code page spells both.
+    wchar_t temp[MAX_PATH] = L"";
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"\u0e17\u0e14\u0e2a\u0e2d\u0e1a \U0001F50A\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::wstring file = folder + L"config.ini";
+    const HANDLE created =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+
+    const CString dir = AppDirFor(folder + L"Morvane.exe");
+    EXPECT_FALSE(dir.IsEmpty());
+    EXPECT_EQ(std::string(dir).find('?'), std::string::npos) << dir;
+    EXPECT_TRUE(FileExists(dir + "config.ini")) << dir;
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST(Settings_FileExists, TrueOnlyForAFileThatCanBeOpenedForReading) {
     TempDir dir("exists");
     const std::string file = dir / "bin.exe";

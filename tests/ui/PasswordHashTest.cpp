@@ -109,6 +109,7 @@ TEST(PasswordHash_IsPasswordHash, TakesMalformedValuesAsPlainText) {
         "pbkdf2-sha256$0$00$" + hash,
         "pbkdf2-sha256$x1$00$" + hash,
         "pbkdf2-sha256$99999999999$00$" + hash,  // would freeze the prompt
+        "pbkdf2-sha256$1000001$00$" + hash,      // over a second a try
         "pbkdf2-sha256$100$$" + hash,
         "pbkdf2-sha256$100$0$" + hash,
         "pbkdf2-sha256$100$zz$" + hash,
@@ -123,6 +124,7 @@ TEST(PasswordHash_IsPasswordHash, TakesMalformedValuesAsPlainText) {
         EXPECT_TRUE(VerifyPassword(value.c_str(), value.c_str())) << value;
     }
     EXPECT_TRUE(IsPasswordHash(("pbkdf2-sha256$100$00$" + hash).c_str()));
+    EXPECT_TRUE(IsPasswordHash(("pbkdf2-sha256$1000000$00$" + hash).c_str()));
     EXPECT_TRUE(IsPasswordHash(("pbkdf2-sha256$100$00AB$" + std::string(64, 'F')).c_str()));
 }
 
