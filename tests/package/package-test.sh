@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# package-test.sh SOURCE_DIR BUILD_DIR: packages BUILD_DIR's programs, unpacks
-# the archive into a fresh folder and starts Morvane.exe from there.
+# package-test.sh SOURCE_DIR BUILD_DIR ARCHIVE: packages BUILD_DIR's programs,
+# expects the package to be named ARCHIVE (the win32 or win64 one, as the
+# build is), unpacks it into a fresh folder and starts Morvane.exe from there.
 set -euo pipefail
 src=$1
 build=$2
+archive=$3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$src/scripts/package" --build-dir "$build" --output "$work/Morvane.zip"
+"$src/scripts/package" --build-dir "$build" --dist "$work/dist"
+written=$(cd "$work/dist" && ls)
+if [ "$written" != "$archive" ]; then
+  echo "FAIL: this build was packaged as $written, not $archive" >&2
+  exit 1
+fi
 
 mkdir "$work/unpacked"
-unzip -q "$work/Morvane.zip" -d "$work/unpacked"
+unzip -q "$work/dist/$archive" -d "$work/unpacked"
 entries=$(cd "$work/unpacked" && find . -mindepth 1 | sort | paste -sd ' ')
 if [ "$entries" != "./Morvane.exe ./ReadMe.txt ./bin.exe" ]; then
   echo "FAIL: the archive holds: $entries" >&2
