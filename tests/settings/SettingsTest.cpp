@@ -83,8 +83,18 @@ TEST_F(SettingsFile, LockIsOnOnlyForExactlyOne) {
         const char* line;
         int32_t lock;
     } cases[] = {
-        {"isLock=1", 1},  {"isLock=true", 0}, {"isLock=01", 0}, {"isLock=0", 0},
-        {"isLock=1x", 0}, {"isLock=", 0},     {"", 0},
+        {"isLock=1", 1},
+        {"isLock=true", 0},
+        {"isLock=01", 0},
+        {"isLock=0", 0},
+        {"isLock=1x", 0},
+        {"isLock=", 0},
+        {"", 0},
+        {"isLock=11", 0},
+        // The profile functions drop the spaces around a value.
+        {"isLock=yes", 0},
+        {"isLock= 1", 1},
+        {"isLock=1 ", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
