@@ -9,10 +9,8 @@
 #include "framework/Window.h"
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/DialogDriver.h"
 
-using namespace dialog_driver;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
 
@@ -135,18 +133,19 @@ TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
         enabledAfter = IsWindowEnabled(outerWindow);
         self.EndDialog(IDOK);
     };
-    const INT_PTR result = WithDriver([&] { return outer.DoModal(); },
-                                      [&] {
-                                          HWND main = WaitForDialog("修改密码");
-                                          if (!main) return;
-                                          Click(main, IDOK);
-                                          HWND prompt = WaitForOwnedDialog(main);
-                                          if (!prompt) return;
-                                          owner = GetWindow(prompt, GW_OWNER);
-                                          enabledDuring = IsWindowEnabled(main);
-                                          GetWindowRect(prompt, &innerRect);
-                                          Click(prompt, IDCANCEL);
-                                      });
+    INT_PTR result = 0;
+    EXPECT_TRUE(WithDriver([&] { result = outer.DoModal(); },
+                           [&] {
+                               HWND main = WaitOwnDialog("修改密码");
+                               if (!main) return;
+                               Click(main, IDOK);
+                               HWND prompt = WaitOwnedDialog(main);
+                               if (!prompt) return;
+                               owner = GetWindow(prompt, GW_OWNER);
+                               enabledDuring = IsWindowEnabled(main);
+                               GetWindowRect(prompt, &innerRect);
+                               Click(prompt, IDCANCEL);
+                           }));
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(owner, outerWindow);
     EXPECT_FALSE(enabledDuring);
@@ -183,11 +182,12 @@ TEST(CDialog_CenterWindow, CentresOnTheScreenWhileTheOwnerIsHidden) {
 
 TEST(CDialog_DoModal, EndDialogFromAMessageSentByAnotherThreadEndsTheLoop) {
     CTestDlg dlg;
-    const INT_PTR result = WithDriver([&] { return dlg.DoModal(); },
-                                      [&] {
-                                          HWND window = WaitForDialog("修改密码");
-                                          if (window) SendMessageA(window, WM_COMMAND, IDOK, 0);
-                                      });
+    INT_PTR result = 0;
+    EXPECT_TRUE(WithDriver([&] { result = dlg.DoModal(); },
+                           [&] {
+                               HWND window = WaitOwnDialog("修改密码");
+                               if (window) SendMessageA(window, WM_COMMAND, IDOK, 0);
+                           }));
     EXPECT_EQ(result, IDOK);
 }
 
@@ -307,21 +307,21 @@ TEST(CWinApp_AfxMessageBox, NamedAfterTheApplicationAndOwnedByTheActivePrompt) {
             prompt.DoModal();
             self.EndDialog(IDOK);
         };
-        WithDriver([&] { return main.DoModal(); },
-                   [&] {
-                       HWND mainWindow = WaitForDialog("修改密码");
-                       if (!mainWindow) return;
-                       Click(mainWindow, IDOK);
-                       HWND prompt = WaitForOwnedDialog(mainWindow);
-                       if (!prompt) return;
-                       Click(prompt, IDOK);
-                       HWND box = WaitForOwnedDialog(prompt);
-                       if (!box) return;
-                       caption = WindowText(box);
-                       text = MessageBoxText(box);
-                       owner = GetWindow(box, GW_OWNER);
-                       PostMessageA(box, WM_COMMAND, IDOK, 0);
-                   });
+        EXPECT_TRUE(WithDriver([&] { main.DoModal(); },
+                               [&] {
+                                   HWND mainWindow = WaitOwnDialog("修改密码");
+                                   if (!mainWindow) return;
+                                   Click(mainWindow, IDOK);
+                                   HWND prompt = WaitOwnedDialog(mainWindow);
+                                   if (!prompt) return;
+                                   Click(prompt, IDOK);
+                                   HWND box = WaitOwnedDialog(prompt);
+                                   if (!box) return;
+                                   caption = WindowCaption(box);
+                                   text = ReadMessageBox(box).text;
+                                   owner = GetWindow(box, GW_OWNER);
+                                   PostMessageA(box, WM_COMMAND, IDOK, 0);
+                               }));
     }
     EXPECT_EQ(AfxGetApp(), nullptr);
     EXPECT_EQ(caption, "测试程序");

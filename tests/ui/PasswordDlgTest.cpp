@@ -8,13 +8,10 @@
 #include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/DialogDriver.h"
 #include "ui/PasswordDlg.h"
 #include "ui/PasswordHash.h"
 
-using namespace dialog_driver;
-using testing_support::TempDir;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
 
@@ -44,14 +41,17 @@ protected:
     INT_PTR Run(int mode, const std::function<void()>& script) {
         CPasswordDlg dlg;
         dlg.m_nMode = mode;
-        return WithDriver([&] { return dlg.DoModal(); }, script);
+        INT_PTR result = 0;
+        EXPECT_TRUE(WithDriver([&] { result = dlg.DoModal(); }, script))
+            << "a dialog stayed open after the driver finished";
+        return result;
     }
     // Types text and presses OK in the prompt with that caption.
     std::function<void()> Enter(const char* caption, const char* text) {
         return [caption, text] {
-            HWND dlg = WaitForDialog(caption);
+            HWND dlg = WaitOwnDialog(caption);
             if (!dlg) return;
-            Type(dlg, IDC_EDIT_PASSWORD, text);
+            SetItemText(dlg, IDC_EDIT_PASSWORD, text);
             Click(dlg, IDOK);
         };
     }
@@ -77,9 +77,9 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
         LONG_PTR style = 0;
         HWND owner = nullptr;
         const INT_PTR result = Run(c.mode, [&] {
-            dlg = WaitForDialog(c.caption);
+            dlg = WaitOwnDialog(c.caption);
             if (!dlg) return;
-            label = WindowText(GetDlgItem(dlg, IDC_STATIC_LABEL));
+            label = ItemText(dlg, IDC_STATIC_LABEL);
             editHasFocus =
                 WaitFor([&] { return FocusOf(dlg) == GetDlgItem(dlg, IDC_EDIT_PASSWORD); }, 2000);
             style = GetWindowLongPtrA(GetDlgItem(dlg, IDC_EDIT_PASSWORD), GWL_STYLE);
@@ -114,19 +114,19 @@ TEST_F(PasswordDlgTest, WrongPasswordKeepsThePromptOpenAndSaysSo) {
     std::string boxText;
     bool cleared = false, focused = false, stillOpen = false;
     const INT_PTR result = Run(1, [&] {
-        HWND dlg = WaitForDialog(kCaptionVerify);
+        HWND dlg = WaitOwnDialog(kCaptionVerify);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "wrong");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "wrong");
         Click(dlg, IDOK);
-        HWND box = WaitForOwnedDialog(dlg);
+        HWND box = WaitOwnedDialog(dlg);
         if (!box) return;
-        boxText = MessageBoxText(box);
+        boxText = ReadMessageBox(box).text;
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         HWND edit = GetDlgItem(dlg, IDC_EDIT_PASSWORD);
-        cleared = WaitFor([&] { return WindowText(edit).empty(); }, kFindTimeoutMs);
-        focused = WaitFor([&] { return !IsWindow(box) && FocusOf(dlg) == edit; }, kFindTimeoutMs);
+        cleared = WaitFor([&] { return ItemText(dlg, IDC_EDIT_PASSWORD).empty(); }, kTimeout);
+        focused = WaitFor([&] { return !IsWindow(box) && FocusOf(dlg) == edit; }, kTimeout);
         stillOpen = IsWindowVisible(dlg);
-        Type(dlg, IDC_EDIT_PASSWORD, "right");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
         Click(dlg, IDOK);
     });
     EXPECT_EQ(boxText, kWrongPassword);
@@ -152,9 +152,9 @@ TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxRefuse) {
     StorePassword(hash);
     for (const Case& c : cases) {
         const INT_PTR result = Run(1, [&] {
-            HWND dlg = WaitForDialog(kCaptionVerify);
+            HWND dlg = WaitOwnDialog(kCaptionVerify);
             if (!dlg) return;
-            Type(dlg, IDC_EDIT_PASSWORD, "right");
+            SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
             c.act(dlg);
         });
         EXPECT_EQ(result, IDCANCEL) << c.name;
@@ -164,9 +164,9 @@ TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxRefuse) {
 
 TEST_F(PasswordDlgTest, EnterInTheEditBoxMeansOk) {
     const INT_PTR result = Run(0, [&] {
-        HWND dlg = WaitForDialog(kCaptionSet);
+        HWND dlg = WaitOwnDialog(kCaptionSet);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "typed");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "typed");
         PostMessageA(GetDlgItem(dlg, IDC_EDIT_PASSWORD), WM_KEYDOWN, VK_RETURN, 0x001C0001);
     });
     EXPECT_EQ(result, IDOK);
@@ -216,15 +216,15 @@ TEST_F(PasswordDlgTest, UnwritableSettingsFileKeepsTheOldPassword) {
     State().iniPath = (dir / "missing folder\\config.ini").c_str();
     std::string boxText;
     const INT_PTR result = Run(2, [&] {
-        HWND dlg = WaitForDialog(kCaptionChange);
+        HWND dlg = WaitOwnDialog(kCaptionChange);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "new");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "new");
         Click(dlg, IDOK);
-        HWND box = WaitForOwnedDialog(dlg);
+        HWND box = WaitOwnedDialog(dlg);
         if (!box) return;
-        boxText = MessageBoxText(box);
+        boxText = ReadMessageBox(box).text;
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        WaitFor([&] { return !IsWindow(box); }, kFindTimeoutMs);
+        WaitFor([&] { return !IsWindow(box); }, kTimeout);
         Click(dlg, IDCANCEL);
     });
     EXPECT_NE(boxText.find("config.ini"), std::string::npos) << "the user is told: " << boxText;
