@@ -18,6 +18,22 @@ const char kVerifyPrompt[] = "验证密码";
 const char kChangePrompt[] = "修改密码";
 const char kWarning[] = "警告";
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
+const char kWrongPassword[] = "密码错误，请重新输入。";
+
+// Types a wrong password into the prompt: the program must say so and keep
+// the prompt open.
+void ExpectRefused(Morvane& app, const char* caption, const std::string& wrong) {
+    HWND prompt = app.WaitDialog(caption);
+    ASSERT_TRUE(prompt);
+    ASSERT_TRUE(SetItemText(prompt, IDC_EDIT_PASSWORD, wrong));
+    ASSERT_TRUE(Click(prompt, IDOK));
+    HWND box = WaitOwnedDialog(prompt);
+    ASSERT_TRUE(box) << "no message box: the wrong password was taken";
+    EXPECT_EQ(ReadMessageBox(box).text, kWrongPassword);
+    ASSERT_TRUE(Click(box, IDOK));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, kTimeout));
+    EXPECT_TRUE(Visible(prompt));
+}
 
 }  // namespace
 
@@ -60,6 +76,7 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     EXPECT_EQ(app.Setting("isLock"), "0");
 
     ASSERT_TRUE(app.Start());
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(app, kVerifyPrompt, "open sesame!"));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
     main = nullptr;
     ASSERT_TRUE(WaitFor([&] { return Visible(main = app.MainWindow()); }, kTimeout));
@@ -298,8 +315,9 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
     ASSERT_TRUE(main);
     ASSERT_TRUE(Click(main, IDC_BUTTON_PASSWORD));
     ASSERT_TRUE(app.AnswerPrompt(kChangePrompt, "new"));
-    // The new password is the one the icon asks for.
+    // The new password is the one the icon asks for, and the old one is not.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(app, kVerifyPrompt, "old"));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "new"));
     ASSERT_TRUE(app.Close(main));
 }
