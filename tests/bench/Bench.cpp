@@ -23,8 +23,6 @@ using namespace testing_support;
 
 namespace {
 
-const char kSetPrompt[] = "设定密码";
-
 struct Options {
     int queries = 20;     // command runs of each kind
     int cycles = 200;     // worker cycles before the second handle count
@@ -124,7 +122,7 @@ void MeasureStarts(const Options& options) {
         Morvane app("morvane bench start");
         if (!app.Prepare("")) break;
         const double start = PreciseMs();
-        if (!app.Start() || !app.WaitDialog(kSetPrompt)) break;
+        if (!app.StartToPrompt(kSetPrompt)) break;
         times.push_back(PreciseMs() - start);
         // The destructor ends the process: a cancelled prompt would only add
         // the program's exit wait.
@@ -231,7 +229,7 @@ std::string HandlesOverOneCycle(const Morvane& app) {
 
 void MeasureRunningProgram(const Options& options) {
     Morvane app("morvane bench run");
-    if (!app.Prepare("[user]\r\nvol=50\r\nisLock=0\r\n") || !app.SetToolVolume("0.30")) {
+    if (!app.Prepare("[user]\r\nvol=50\r\nisLock=0\r\n", "0.30")) {
         Row("Running program", "could not prepare its folder");
         return;
     }

@@ -156,6 +156,14 @@ bool AnswerPrompt(HWND prompt, const std::string& password) {
            WaitFor([&] { return !Visible(prompt); }, kTimeout);
 }
 
+std::string AnswerRefused(HWND prompt, const std::string& password) {
+    HWND box = SetItemText(prompt, IDC_EDIT_PASSWORD, password) && Click(prompt, IDOK)
+                   ? WaitOwnedDialog(prompt)
+                   : nullptr;
+    const std::string text = box ? ReadMessageBox(box).text : "";
+    return box && Click(box, IDOK) && WaitFor([&] { return !IsWindow(box); }, kTimeout) ? text : "";
+}
+
 void MoveSlider(HWND mainWindow, int position) {
     HWND slider = GetDlgItem(mainWindow, IDC_SLIDER);
     Send(slider, TBM_SETPOS, TRUE, position);
@@ -179,8 +187,9 @@ bool PostSliderMoveAndWait(HWND mainWindow, int position) {
            WaitFor([&] { return ItemText(mainWindow, IDC_STATIC_VALUE) == label; }, kTimeout);
 }
 
-bool Morvane::Prepare(const std::string& config, bool withTool) {
-    return !m_dir.wpath().empty() && InstallProgram() && (!withTool || InstallTool()) &&
+bool Morvane::Prepare(const std::string& config, const char* toolVolume) {
+    return !m_dir.wpath().empty() && InstallProgram() &&
+           (!toolVolume || (InstallTool() && (!*toolVolume || SetToolVolume(toolVolume)))) &&
            (config.empty() || WriteConfig(config));
 }
 
@@ -230,7 +239,7 @@ HWND Morvane::StartToMainWindow(const std::string& password) {
     const char* prompt = nullptr;
     WaitFor(
         [&] {
-            for (const char* caption : {"设定密码", "验证密码"}) {
+            for (const char* caption : {kSetPrompt, kVerifyPrompt}) {
                 if (!Windows("#32770", caption, true).empty()) prompt = caption;
             }
             return prompt != nullptr;

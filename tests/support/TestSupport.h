@@ -18,6 +18,13 @@ namespace testing_support {
 // Generous: under Wine on a loaded machine a program start takes seconds.
 constexpr DWORD kTimeout = 20000;
 
+// The program's captions and messages.
+constexpr char kSetPrompt[] = "设定密码";
+constexpr char kVerifyPrompt[] = "验证密码";
+constexpr char kChangePrompt[] = "修改密码";
+constexpr char kWarning[] = "警告";
+constexpr char kWrongPassword[] = "密码错误，请重新输入。";
+
 std::wstring Wide(const std::string& gbk);
 std::string Narrow(const std::wstring& text);  // to code page 936
 
@@ -140,6 +147,9 @@ bool WithDriver(const std::function<void()>& run, const std::function<void()>& s
 
 // Types password into prompt and confirms it; true once the prompt has gone.
 bool AnswerPrompt(HWND prompt, const std::string& password);
+// The same for an answer refused with a message box over the prompt: the
+// box's text, once it is closed ("" when none came).
+std::string AnswerRefused(HWND prompt, const std::string& password);
 // What a user does in the main window.
 void MoveSlider(HWND mainWindow, int position);
 void ClickLock(HWND mainWindow, bool checked);
@@ -157,9 +167,9 @@ public:
     std::string Path(const std::string& file) const { return m_dir / file; }
     std::wstring Path(const std::wstring& file) const { return m_dir / file; }
 
-    // The program, the fake tool as bin.exe unless withTool is false, and
-    // config as the settings file unless it is empty.
-    bool Prepare(const std::string& config, bool withTool = true);
+    // The program, the fake tool as bin.exe reporting toolVolume ("": its
+    // default; nullptr: no tool), and config as the settings file ("": none).
+    bool Prepare(const std::string& config, const char* toolVolume = "");
     bool InstallProgram() { return CopyBuildProgram("Morvane.exe", Path(L"Morvane.exe")); }
     bool InstallTool() { return CopyBuildProgram("fakevol.exe", Path(L"bin.exe")); }
     bool WriteConfig(const std::string& text) { return WriteFile(Path(L"config.ini"), text); }
@@ -170,6 +180,11 @@ public:
     bool SetToolMode(const std::string& mode) { return WriteFile(Path(L"fake-mode.txt"), mode); }
 
     bool Start();
+    // Starts and waits for the start-up prompt with caption: the main window
+    // waiting behind it, or nullptr on failure.
+    HWND StartToPrompt(const char* caption) {
+        return Start() && WaitDialog(caption) ? MainWindow() : nullptr;
+    }
     DWORD pid() const { return m_process.pid(); }
     HANDLE process() const { return m_process.handle(); }
     bool Running() const { return m_process.Running(); }

@@ -16,9 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-const char kSetPrompt[] = "设定密码";
-const char kVerifyPrompt[] = "验证密码";
-const char kWarning[] = "警告";
 // The runner gives up on a command after this long.
 constexpr long long kCommandTimeoutMs = 10000;
 
@@ -41,8 +38,7 @@ std::string WithLimit(int limit, bool lock) {
 
 TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare(WithLimit(50, true)));
-    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.80"));
     ASSERT_TRUE(app.SetToolMode("hang"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
@@ -87,8 +83,7 @@ TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
         {"binary-tail", true},
     };
     Morvane app;
-    ASSERT_TRUE(app.Prepare(WithLimit(50, true)));
-    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.50"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     for (const Case& c : cases) {
@@ -121,8 +116,7 @@ TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
 
 TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare(WithLimit(50, true)));
-    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.50"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
@@ -315,8 +309,7 @@ TEST(Fault_Path, FolderNamesInCodePage936Work) {
         SCOPED_TRACE(name);
         Morvane app(name);
         ASSERT_NE(app.dir().path().find(name), std::string::npos);
-        ASSERT_TRUE(app.Prepare(WithLimit(25, true)));
-        ASSERT_TRUE(app.SetToolVolume("0.80"));
+        ASSERT_TRUE(app.Prepare(WithLimit(25, true), "0.80"));
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
         ASSERT_TRUE(WaitFor([&] { return HasSet(app, "25"); }, kTimeout));

@@ -13,33 +13,13 @@ using namespace testing_support;
 
 namespace {
 
-const char kSetPrompt[] = "设定密码";
-const char kVerifyPrompt[] = "验证密码";
-const char kChangePrompt[] = "修改密码";
-const char kWarning[] = "警告";
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
-const char kWrongPassword[] = "密码错误，请重新输入。";
-
-// Types a wrong password into the prompt: the program must say so and keep
-// the prompt open.
-void ExpectRefused(Morvane& app, const char* caption, const std::string& wrong) {
-    HWND prompt = app.WaitDialog(caption);
-    ASSERT_TRUE(prompt);
-    ASSERT_TRUE(SetItemText(prompt, IDC_EDIT_PASSWORD, wrong));
-    ASSERT_TRUE(Click(prompt, IDOK));
-    HWND box = WaitOwnedDialog(prompt);
-    ASSERT_TRUE(box) << "no message box: the wrong password was taken";
-    EXPECT_EQ(ReadMessageBox(box).text, kWrongPassword);
-    ASSERT_TRUE(Click(box, IDOK));
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, kTimeout));
-    EXPECT_TRUE(Visible(prompt));
-}
 
 }  // namespace
 
 TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30x\r\nisLock=1\r\n", /*withTool=*/false));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30x\r\nisLock=1\r\n", /*toolVolume=*/nullptr));
     ASSERT_TRUE(app.Start());
 
     HWND warning = app.WaitDialog(kWarning);
@@ -59,10 +39,8 @@ TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
 TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     Morvane app;
     ASSERT_TRUE(app.Prepare(""));
-    ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
     // The main window waits behind the prompt.
-    HWND main = app.MainWindow();
+    HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
     EXPECT_FALSE(IsWindowVisible(main));
     ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "open sesame"));
@@ -76,7 +54,10 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     EXPECT_EQ(app.Setting("isLock"), "0");
 
     ASSERT_TRUE(app.Start());
-    ASSERT_NO_FATAL_FAILURE(ExpectRefused(app, kVerifyPrompt, "open sesame!"));
+    // A wrong password is refused, and the prompt stays.
+    HWND prompt = app.WaitDialog(kVerifyPrompt);
+    EXPECT_EQ(AnswerRefused(prompt, "open sesame!"), kWrongPassword);
+    EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
     main = nullptr;
     ASSERT_TRUE(WaitFor([&] { return Visible(main = app.MainWindow()); }, kTimeout));
@@ -125,10 +106,27 @@ TEST(Program_Start, ShowsLoadedSettingsAfterThePrompt) {
     }
 }
 
+TEST(Program_Start, SecondCopyRunsOnItsOwn) {
+    Morvane first;
+    ASSERT_TRUE(first.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n"));
+    HWND firstMain = first.StartToMainWindow();
+    ASSERT_TRUE(firstMain);
+    Morvane second;
+    ASSERT_TRUE(second.Prepare("[user]\r\nvol=70\r\nisLock=0\r\n"));
+    HWND secondMain = second.StartToMainWindow();
+    ASSERT_TRUE(secondMain);
+    EXPECT_NE(firstMain, secondMain);
+    // One icon each: the first copy sees its own and the second's.
+    EXPECT_EQ(second.TrayIcons().size(), 1u);
+    EXPECT_EQ(first.TrayIcons().size(), 2u);
+    EXPECT_EQ(ItemText(secondMain, IDC_STATIC_VALUE), "70");
+    ASSERT_TRUE(second.Close(secondMain));
+    EXPECT_TRUE(Visible(firstMain));
+}
+
 TEST(Program_Limit, SliderAndLockReachTheToolAndTheSettingsFile) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n"));
-    ASSERT_TRUE(app.SetToolVolume("0.62"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n", "0.62"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
 
@@ -197,9 +195,7 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
 TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
     Morvane app;
     ASSERT_TRUE(app.Prepare(""));
-    ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
-    HWND main = app.MainWindow();
+    HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
     // Handled before the prompt's OK below: a click that was not ignored
     // would open a verify prompt and hold the main window back.
@@ -229,8 +225,7 @@ TEST(Program_Keys, EscapeAndEnterDoNothing) {
 
 TEST(Program_Exit, ClosingSavesStopsTheWorkerAndRemovesTheIcon) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare("[user]\r\nvol=50\r\nisLock=1\r\n"));
-    ASSERT_TRUE(app.SetToolVolume("0.30"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=50\r\nisLock=1\r\n", "0.30"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return app.ToolCalls().size() >= 2; }, kTimeout));
@@ -317,7 +312,9 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
     ASSERT_TRUE(app.AnswerPrompt(kChangePrompt, "new"));
     // The new password is the one the icon asks for, and the old one is not.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
-    ASSERT_NO_FATAL_FAILURE(ExpectRefused(app, kVerifyPrompt, "old"));
+    HWND prompt = app.WaitDialog(kVerifyPrompt);
+    EXPECT_EQ(AnswerRefused(prompt, "old"), kWrongPassword);
+    EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "new"));
     ASSERT_TRUE(app.Close(main));
 }
@@ -325,8 +322,7 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
 TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
     Morvane app("Volume R&D (x86)");
     ASSERT_NE(app.dir().path().find("R&D ("), std::string::npos);
-    ASSERT_TRUE(app.Prepare("[user]\r\nvol=25\r\nisLock=1\r\n"));
-    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=25\r\nisLock=1\r\n", "0.80"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return CountCalls(app.ToolCalls(), true, 0, "25") >= 1; }, kTimeout));
@@ -334,22 +330,4 @@ TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
     ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "35");
     EXPECT_EQ(app.Setting("isLock"), "1");
-}
-
-TEST(Program_Start, SecondCopyRunsOnItsOwn) {
-    Morvane first;
-    ASSERT_TRUE(first.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n"));
-    HWND firstMain = first.StartToMainWindow();
-    ASSERT_TRUE(firstMain);
-    Morvane second;
-    ASSERT_TRUE(second.Prepare("[user]\r\nvol=70\r\nisLock=0\r\n"));
-    HWND secondMain = second.StartToMainWindow();
-    ASSERT_TRUE(secondMain);
-    EXPECT_NE(firstMain, secondMain);
-    // One icon each: the first copy sees its own and the second's.
-    EXPECT_EQ(second.TrayIcons().size(), 1u);
-    EXPECT_EQ(first.TrayIcons().size(), 2u);
-    EXPECT_EQ(ItemText(secondMain, IDC_STATIC_VALUE), "70");
-    ASSERT_TRUE(second.Close(secondMain));
-    EXPECT_TRUE(Visible(firstMain));
 }
