@@ -81,7 +81,10 @@ END_MESSAGE_MAP()
 // An application object for the tests that need a main window.
 class CTestApp : public CWinApp {
 public:
-    CTestApp() : CWinApp("测试程序") { RegisterCommonControls(); }
+    explicit CTestApp(CWnd* mainWindow = nullptr) : CWinApp("测试程序") {
+        RegisterCommonControls();
+        m_pMainWnd = mainWindow;
+    }
 };
 
 // Drains the queue; true when a WM_QUIT with that code was in it.
@@ -96,10 +99,8 @@ bool QuitIsPending(WPARAM code) {
 }  // namespace
 
 TEST(CDialog_DoModal, QuitEndsEveryNestedLoopAndIsSeenOutside) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     INT_PTR innerResult = 0;
     HWND outerWindow = nullptr;
     outer.onInit = [&](CTestDlg& self) {
@@ -118,10 +119,8 @@ TEST(CDialog_DoModal, QuitEndsEveryNestedLoopAndIsSeenOutside) {
 }
 
 TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     HWND owner = nullptr, outerWindow = nullptr;
     BOOL enabledDuring = TRUE, enabledAfter = FALSE;
     RECT outerRect{}, innerRect{};
@@ -156,10 +155,8 @@ TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
 }
 
 TEST(CDialog_CenterWindow, CentresOnTheScreenWhileTheOwnerIsHidden) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     RECT rect{};
     HWND owner = nullptr;
     // During OnInitDialog the (invisible) main window already owns the prompt.
@@ -192,9 +189,8 @@ TEST(CDialog_DoModal, EndDialogFromAMessageSentByAnotherThreadEndsTheLoop) {
 }
 
 TEST(CDialog_DoModal, MissingTemplateFailsAndLeavesTheOwnerEnabled) {
-    CTestApp app;
     CTestDlg outer;
-    app.m_pMainWnd = &outer;
+    CTestApp app(&outer);
     INT_PTR missing = 0;
     BOOL enabled = FALSE;
     outer.onInit = [&](CTestDlg& self) {

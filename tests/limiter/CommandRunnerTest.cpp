@@ -13,6 +13,13 @@ namespace {
 
 ULONGLONG Elapsed(ULONGLONG start) { return GetTickCount64() - start; }
 
+// Puts the fake tool into dir, set to mode; the command that runs it.
+CString FakeTool(const TempDir& dir, const char* mode) {
+    EXPECT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
+    EXPECT_TRUE(WriteFile(dir / "fake-mode.txt", mode));
+    return CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia";
+}
+
 TEST(CommandRunner_RunCommand, ReturnsOneLineWithoutItsLineBreak) {
     const ULONGLONG start = GetTickCount64();
     EXPECT_STREQ(RunCommand("echo hello & echo.   "), "hello");
@@ -35,31 +42,25 @@ TEST(CommandRunner_RunCommand, ErrorsOfTheCommandAreCaptured) {
 
 TEST(CommandRunner_RunCommand, OutputLongerThanOneReadIsAppended) {
     TempDir dir("flood");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 20000"));
-    const CString output = RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia");
+    const CString output = RunCommand(FakeTool(dir, "flood 20000"));
     EXPECT_GT(output.GetLength(), 20000);
     EXPECT_EQ(output.Find("master volume: 1.00. muted: no"), output.GetLength() - 30);
 }
 
 TEST(CommandRunner_RunCommand, AMegabyteIsCappedAndDrainedWithoutBlockingTheChild) {
     TempDir dir("megabyte");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 1048576"));
+    const CString command = FakeTool(dir, "flood 1048576");
     const ULONGLONG start = GetTickCount64();
-    const CString output =
-        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 8000);
+    const CString output = RunCommand(command, 8000);
     EXPECT_LT(Elapsed(start), 7500u) << "the child was not drained and ran into the time-out";
     EXPECT_EQ(output.GetLength(), kMaxOutput);
 }
 
 TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
     TempDir dir("hang");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "hang"));
+    const CString command = FakeTool(dir, "hang");
     const ULONGLONG start = GetTickCount64();
-    const CString output =
-        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 1500);
+    const CString output = RunCommand(command, 1500);
     EXPECT_GE(Elapsed(start), 1400u);
     EXPECT_LT(Elapsed(start), 4000u);
     EXPECT_STREQ(output, "");
