@@ -24,11 +24,11 @@ using namespace testing_support;
 namespace {
 
 struct Options {
-    int queries = 20;     // command runs of each kind
-    int cycles = 200;     // worker cycles before the second handle count
-    int trials = 10;      // reaction-time trials
-    int starts = 5;       // program starts to the prompt
-    int cpuSeconds = 60;  // length of each processor-time window
+    int queries;     // command runs of each kind
+    int cycles;      // worker cycles before the second handle count
+    int trials;      // reaction-time trials
+    int starts;      // program starts to the prompt
+    int cpuSeconds;  // length of each processor-time window
 };
 
 void Row(const std::string& what, const std::string& value) {
@@ -52,36 +52,13 @@ std::string MedianAndSpread(const std::vector<double>& values) {
     return text;
 }
 
-// The round trip without the runner's pauses: start the interpreter with
-// the tool and read until the pipe breaks, blocking in each read.
+// The round trip without the runner's pauses: the interpreter runs the
+// tool, and the pipe is read until it breaks, blocking in each read.
 bool BareRoundTrip(const CString& command, std::string& output) {
-    const CString line = BuildCommandLine(command);
-    std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.wShowWindow = SW_HIDE;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (started) {
-        char chunk[4096];
-        DWORD count = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &count, nullptr) && count > 0) {
-            output.append(chunk, count);
-        }
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(readEnd);
-    return started != 0;
+    FILE* pipe = _popen((CString("\"") + command + "\"").c_str(), "rb");
+    char chunk[4096];
+    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    return pipe && _pclose(pipe) == 0;
 }
 
 void MeasureQueries(const Options& options) {
@@ -135,19 +112,11 @@ void MeasureStarts(const Options& options) {
         MedianAndSpread(times) + ", first " + Ms(times.front()));
 }
 
-double CpuMs(HANDLE process) {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-    auto ms = [](FILETIME t) {
-        return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
-}
-
 // Under Wine a Windows process is a host process, and Wine's account of
 // another process's processor time is incomplete (it showed nothing for a
 // minute in which the host counted 200 ms): the host's own account
-// (/proc/PID/stat, seen through drive Z:) is the reliable one. The host
+// (/proc/PID/stat, seen through drive Z:) is the reliable one, and the only
+// one used, so that the figures compare. The host
 // process is the one whose command line names the program's folder.
 int HostPidOf(const std::string& folder) {
     std::string unique = folder;
@@ -185,24 +154,14 @@ double HostCpuMs(int hostPid) {
 }
 
 // Processor time per minute of wall time over a window of seconds.
-std::string CpuPerMinute(HANDLE process, int hostPid, int seconds) {
-    const double before = CpuMs(process), hostBefore = HostCpuMs(hostPid);
-    const double start = PreciseMs();
+std::string CpuPerMinute(int hostPid, int seconds) {
+    const double before = HostCpuMs(hostPid), start = PreciseMs();
     Sleep(static_cast<DWORD>(seconds) * 1000);
-    const double after = CpuMs(process), hostAfter = HostCpuMs(hostPid);
-    const double wall = PreciseMs() - start;
+    const double after = HostCpuMs(hostPid), wall = PreciseMs() - start;
+    if (before < 0 || after < 0) return "unavailable";
     char text[96];
-    // One source for every window, so that the figures compare: the host's
-    // when there is one.
-    if (hostBefore >= 0 && hostAfter >= 0) {
-        snprintf(text, sizeof text, "%.0f ms per minute (%d s window, host account)",
-                 (hostAfter - hostBefore) * 60000.0 / wall, seconds);
-    } else if (before >= 0 && after >= 0) {
-        snprintf(text, sizeof text, "%.0f ms per minute (%d s window)",
-                 (after - before) * 60000.0 / wall, seconds);
-    } else {
-        return "unavailable";
-    }
+    snprintf(text, sizeof text, "%.0f ms per minute (%d s window, host account)",
+             (after - before) * 60000.0 / wall, seconds);
     return text;
 }
 
@@ -234,15 +193,13 @@ void MeasureRunningProgram(const Options& options) {
         return;
     }
     HWND main = app.StartToMainWindow("bench");
-    const HANDLE process = app.process();
     if (!main) {
         Row("Running program", "did not start");
         return;
     }
 
     const int hostPid = HostPidOf(app.dir().path());
-    Row("Processor time of Morvane.exe, lock off",
-        CpuPerMinute(process, hostPid, options.cpuSeconds));
+    Row("Processor time of Morvane.exe, lock off", CpuPerMinute(hostPid, options.cpuSeconds));
 
     ClickLock(main, true);
     if (!WaitFor([&] { return Queries(app) >= 1; }, kTimeout)) {
@@ -290,8 +247,7 @@ void MeasureRunningProgram(const Options& options) {
             Ms(reactions.empty() ? 0 : *std::max_element(reactions.begin(), reactions.end())) +
             " (n=" + std::to_string(reactions.size()) + ")");
 
-    Row("Processor time of Morvane.exe, lock on",
-        CpuPerMinute(process, hostPid, options.cpuSeconds));
+    Row("Processor time of Morvane.exe, lock on", CpuPerMinute(hostPid, options.cpuSeconds));
 
     const DWORD perCycleBudget = 5000;
     WaitFor([&] { return Queries(app) >= static_cast<size_t>(options.cycles); },
@@ -310,20 +266,15 @@ void MeasureRunningProgram(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    const struct {
-        const char* name;
-        int* value;
-    } flags[] = {{"--queries", &options.queries},
-                 {"--cycles", &options.cycles},
-                 {"--trials", &options.trials},
-                 {"--starts", &options.starts},
-                 {"--cpu-seconds", &options.cpuSeconds}};
-    for (int i = 1; i + 1 < argc; ++i) {
-        for (const auto& flag : flags) {
-            if (strcmp(argv[i], flag.name) == 0) *flag.value = std::max(1, atoi(argv[i + 1]));
+    auto option = [&](const char* name, int fallback) {
+        for (int i = 1; i + 1 < argc; ++i) {
+            if (strcmp(argv[i], name) == 0) return std::max(1, atoi(argv[i + 1]));
         }
-    }
+        return fallback;
+    };
+    const Options options = {option("--queries", 20), option("--cycles", 200),
+                             option("--trials", 10), option("--starts", 5),
+                             option("--cpu-seconds", 60)};
     MeasureQueries(options);
     MeasureStarts(options);
     MeasureRunningProgram(options);
