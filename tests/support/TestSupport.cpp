@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 namespace testing_support {
@@ -63,30 +64,22 @@ TempDir::~TempDir() {
     if (!m_path.empty()) RemoveTree(m_path);
 }
 
-// As the C runtime's fopen shares: a test and the fake tool read and write
-// the same files at the same moments.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
+// Through the C runtime: its sharing lets a test and the fake tool read and
+// write the same files at the same moments.
 std::string ReadFile(const std::wstring& path) {
     std::string text;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
+    FILE* file = _wfopen(path.c_str(), L"rb");
     char buffer[4096];
-    DWORD n = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
-    CloseHandle(file);
+    for (size_t n; file && (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    if (file) fclose(file);
     return text;
 }
 
 bool WriteFile(const std::wstring& path, const std::string& text) {
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok =
-        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return CloseHandle(file) && ok && written == text.size();
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (!file) return false;
+    const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    return fclose(file) == 0 && written;
 }
 
 bool CopyBuildProgram(const std::string& program, const std::wstring& destination) {
@@ -207,10 +200,7 @@ bool Process::Start(const std::wstring& exe) {
     const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                                         CREATE_SUSPENDED, nullptr, elsewhere, &startup, &m_process);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!started) {
-        m_process = {};
-        return false;
-    }
+    if (!started) return false;
     if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
     ResumeThread(m_process.hThread);
     return true;
