@@ -9,8 +9,8 @@
 //                    answer), "binary-tail" (the answer, then those bytes),
 //                    "error" (a failure on standard error, exit code 1, as
 //                    the real tool reports a missing device).
-//   fake-log.txt     each command line received, after a millisecond
-//                    timestamp (Unix epoch), one per line.
+//   fake-log.txt     each command line received (code page 936), after a
+//                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -35,8 +35,9 @@ std::string ReadText(const std::wstring& path) {
 }
 
 void Log(const std::wstring& dir) {
-    const std::string line =
-        std::to_string(testing_support::NowMs()) + " " + GetCommandLineA() + "\r\n";
+    // In code page 936 whatever the ANSI code page, as the tests spell paths.
+    const std::string line = std::to_string(testing_support::NowMs()) + " " +
+                             testing_support::Narrow(GetCommandLineW()) + "\r\n";
     // Another copy may be appending at the same moment; retry briefly.
     for (int attempt = 0; attempt < 50; ++attempt) {
         HANDLE file = CreateFileW((dir + L"fake-log.txt").c_str(), FILE_APPEND_DATA,
