@@ -65,7 +65,7 @@ TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
     EXPECT_LT(Elapsed(start), 4000u);
     EXPECT_STREQ(output, "");
     // The tool, a grandchild of ours, is gone too (termination may lag a little).
-    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(dir / "bin.exe").empty(); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(dir / L"bin.exe").empty(); }, 3000));
 }
 
 TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {

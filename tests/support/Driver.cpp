@@ -204,16 +204,8 @@ void Morvane::Kill() {
     if (!m_process.handle()) return;
     m_process.Kill();
     // The runner's job ends a command still in flight; wait until its tool
-    // lets go of the folder so that the folder can be removed.
-    WaitFor(
-        [&] {
-            HANDLE probe = CreateFileW(Path(L"bin.exe").c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                       0, nullptr);
-            if (probe == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-            CloseHandle(probe);
-            return true;
-        },
-        5000);
+    // has gone so that the folder can be removed.
+    WaitFor([&] { return ProcessesRunning(Path(L"bin.exe")).empty(); }, 5000);
 }
 
 HWND Morvane::MainWindow() const {

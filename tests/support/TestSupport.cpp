@@ -139,7 +139,7 @@ int CountProcessHandles(DWORD pid) {
     return -1;
 }
 
-std::vector<DWORD> ProcessesRunning(const std::string& path) {
+std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
     std::vector<DWORD> found;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
@@ -150,7 +150,7 @@ std::vector<DWORD> ProcessesRunning(const std::string& path) {
         std::wstring image(32768, L'\0');
         DWORD size = static_cast<DWORD>(image.size());
         if (process && QueryFullProcessImageNameW(process, 0, &image[0], &size) &&
-            _wcsicmp(image.c_str(), Wide(path).c_str()) == 0) {
+            _wcsicmp(image.c_str(), path.c_str()) == 0) {
             found.push_back(entry.th32ProcessID);
         }
         if (process) CloseHandle(process);

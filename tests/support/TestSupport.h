@@ -72,7 +72,7 @@ double Median(std::vector<double> values);
 int CountProcessHandles(DWORD pid);
 inline int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId()); }
 // Processes running the program file at path; this process's threads.
-std::vector<DWORD> ProcessesRunning(const std::string& path);
+std::vector<DWORD> ProcessesRunning(const std::wstring& path);
 std::vector<DWORD> OwnThreads();
 
 // A program started in a job of its own, from another folder (as from a

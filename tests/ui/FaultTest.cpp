@@ -64,11 +64,11 @@ TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     const long long hangAgain = NowMs();
     ASSERT_TRUE(
         WaitFor([&] { return CountCalls(app.ToolCalls(), false, hangAgain) >= 1; }, kTimeout));
-    EXPECT_EQ(ProcessesRunning(app.Path("bin.exe")).size(), 1u);
+    EXPECT_EQ(ProcessesRunning(app.Path(L"bin.exe")).size(), 1u);
     const long long closedAt = NowMs();
     ASSERT_TRUE(app.Close(main));
     EXPECT_LT(NowMs() - closedAt, 6000);
-    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(app.Path("bin.exe")).empty(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(app.Path(L"bin.exe")).empty(); }, 5000));
 }
 
 TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
