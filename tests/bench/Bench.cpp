@@ -11,50 +11,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "limiter/CommandRunner.h"
 #include "limiter/VolumeTool.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/ProgramDriver.h"
 
-using program_driver::Morvane;
-using program_driver::ToolCall;
-using testing_support::CountProcessHandles;
-using testing_support::NowMs;
-using testing_support::TempDir;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
 
-const char kSetPrompt[] = "设定密码";
-
 struct Options {
-    int queries = 20;     // command runs of each kind
-    int cycles = 200;     // worker cycles before the second handle count
-    int trials = 10;      // reaction-time trials
-    int starts = 5;       // program starts to the prompt
-    int cpuSeconds = 60;  // length of each processor-time window
+    int queries;     // command runs of each kind
+    int cycles;      // worker cycles before the second handle count
+    int trials;      // reaction-time trials
+    int starts;      // program starts to the prompt
+    int cpuSeconds;  // length of each processor-time window
 };
-
-// A few numbers summed up: median, smallest, largest.
-struct Summary {
-    double median = 0, low = 0, high = 0;
-    size_t count = 0;
-};
-
-Summary Summarise(std::vector<double> values) {
-    Summary s;
-    if (values.empty()) return s;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    s.low = values.front();
-    s.high = values.back();
-    s.count = n;
-    return s;
-}
 
 void Row(const std::string& what, const std::string& value) {
     printf("| %s | %s |\n", what.c_str(), value.c_str());
@@ -67,87 +42,53 @@ std::string Ms(double ms) {
     return text;
 }
 
-std::string MedianAndSpread(const Summary& s) {
+// Median, smallest and largest of a few numbers.
+std::string MedianAndSpread(const std::vector<double>& values) {
+    if (values.empty()) return "no values";
     char text[96];
-    snprintf(text, sizeof text, "median %.0f ms (%.0f-%.0f ms, n=%u)", s.median, s.low, s.high,
-             static_cast<unsigned>(s.count));
+    snprintf(text, sizeof text, "median %.0f ms (%.0f-%.0f ms, n=%u)", Median(values),
+             *std::min_element(values.begin(), values.end()),
+             *std::max_element(values.begin(), values.end()), static_cast<unsigned>(values.size()));
     return text;
 }
 
-double ElapsedMs(LARGE_INTEGER start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-// The round trip without the runner's pauses: start the interpreter with
-// the tool and read until the pipe breaks, blocking in each read.
+// The round trip without the runner's pauses: the interpreter runs the
+// tool, and the pipe is read until it breaks, blocking in each read.
 bool BareRoundTrip(const CString& command, std::string& output) {
-    const CString line = BuildCommandLine(command);
-    std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.wShowWindow = SW_HIDE;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (started) {
-        char chunk[4096];
-        DWORD count = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &count, nullptr) && count > 0) {
-            output.append(chunk, count);
-        }
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(readEnd);
-    return started != 0;
+    FILE* pipe = _popen((CString("\"") + command + "\"").c_str(), "rb");
+    char chunk[4096];
+    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    return pipe && _pclose(pipe) == 0;
 }
 
 void MeasureQueries(const Options& options) {
     TempDir dir("morvane bench");
-    if (!testing_support::CopyBuildProgram("fakevol.exe", dir / "bin.exe")) {
+    if (!CopyBuildProgram("fakevol.exe", dir / "bin.exe")) {
         Row("Volume query", "could not install the fake tool");
         return;
     }
-    testing_support::WriteFile(dir / "fake-volume.txt", "0.62");
+    WriteFile(dir / "fake-volume.txt", "0.62");
     const CString command = BuildQueryCommand((dir / "bin.exe").c_str());
 
     std::vector<double> runner, bare;
     int wrong = 0;
     // Interleaved, so that a slow spell of the machine hits both alike.
     for (int i = 0; i < options.queries; ++i) {
-        LARGE_INTEGER start = Now();
+        double start = PreciseMs();
         const CString answer = RunCommand(command);
-        runner.push_back(ElapsedMs(start));
+        runner.push_back(PreciseMs() - start);
         wrong += answer.Find("master volume: 0.62.") < 0;
 
         std::string output;
-        start = Now();
+        start = PreciseMs();
         const bool ok = BareRoundTrip(command, output);
-        bare.push_back(ElapsedMs(start));
+        bare.push_back(PreciseMs() - start);
         wrong += !ok || output.find("master volume: 0.62.") == std::string::npos;
     }
-    const Summary r = Summarise(runner), b = Summarise(bare);
-    Row("Volume query through RunCommand", MedianAndSpread(r));
-    Row("Bare round trip (Cmd.exe /C, blocking ReadFile)", MedianAndSpread(b));
+    Row("Volume query through RunCommand", MedianAndSpread(runner));
+    Row("Bare round trip (Cmd.exe /C, blocking ReadFile)", MedianAndSpread(bare));
     char ratio[32];
-    snprintf(ratio, sizeof ratio, "%.1f x", b.median > 0 ? r.median / b.median : 0.0);
+    snprintf(ratio, sizeof ratio, "%.1f x", Median(bare) > 0 ? Median(runner) / Median(bare) : 0.0);
     Row("Ratio RunCommand / bare", ratio);
     if (wrong) Row("Wrong answers among the queries", std::to_string(wrong));
 }
@@ -156,11 +97,10 @@ void MeasureStarts(const Options& options) {
     std::vector<double> times;
     for (int i = 0; i < options.starts; ++i) {
         Morvane app("morvane bench start");
-        if (!app.InstallProgram() || !app.InstallTool()) break;
-        const LARGE_INTEGER start = Now();
-        if (!app.Start()) break;
-        if (!app.WaitDialog(kSetPrompt)) break;
-        times.push_back(ElapsedMs(start));
+        if (!app.Prepare("")) break;
+        const double start = PreciseMs();
+        if (!app.StartToPrompt(kSetPrompt)) break;
+        times.push_back(PreciseMs() - start);
         // The destructor ends the process: a cancelled prompt would only add
         // the program's exit wait.
     }
@@ -169,22 +109,14 @@ void MeasureStarts(const Options& options) {
         return;
     }
     Row("Start of Morvane.exe to password prompt visible",
-        MedianAndSpread(Summarise(times)) + ", first " + Ms(times.front()));
-}
-
-double CpuMs(HANDLE process) {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-    auto ms = [](FILETIME t) {
-        return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
+        MedianAndSpread(times) + ", first " + Ms(times.front()));
 }
 
 // Under Wine a Windows process is a host process, and Wine's account of
 // another process's processor time is incomplete (it showed nothing for a
 // minute in which the host counted 200 ms): the host's own account
-// (/proc/PID/stat, seen through drive Z:) is the reliable one. The host
+// (/proc/PID/stat, seen through drive Z:) is the reliable one, and the only
+// one used, so that the figures compare. The host
 // process is the one whose command line names the program's folder.
 int HostPidOf(const std::string& folder) {
     std::string unique = folder;
@@ -197,7 +129,7 @@ int HostPidOf(const std::string& folder) {
     do {
         if (!isdigit(static_cast<unsigned char>(found.cFileName[0]))) continue;
         std::string commandLine =
-            testing_support::ReadFile(std::string("Z:\\proc\\") + found.cFileName + "\\cmdline");
+            ReadFile(std::string("Z:\\proc\\") + found.cFileName + "\\cmdline");
         std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
         if (commandLine.find(unique + "\\Morvane.exe") != std::string::npos ||
             commandLine.find(unique + "/Morvane.exe") != std::string::npos) {
@@ -209,58 +141,36 @@ int HostPidOf(const std::string& folder) {
 }
 
 double HostCpuMs(int hostPid) {
-    const std::string stat =
-        testing_support::ReadFile("Z:\\proc\\" + std::to_string(hostPid) + "\\stat");
-    // The fields after the parenthesised name: state is field 3, utime 14,
-    // stime 15, in clock ticks of 10 ms.
+    const std::string stat = ReadFile("Z:\\proc\\" + std::to_string(hostPid) + "\\stat");
+    // After the parenthesised name: utime and stime are the 12th and 13th
+    // fields, in clock ticks of 10 ms.
     const size_t close = stat.rfind(')');
     if (close == std::string::npos) return -1;
-    std::vector<std::string> fields;
-    size_t pos = close + 2;
-    while (pos < stat.size()) {
-        const size_t space = stat.find(' ', pos);
-        fields.push_back(stat.substr(pos, space - pos));
-        if (space == std::string::npos) break;
-        pos = space + 1;
-    }
-    if (fields.size() < 13) return -1;
-    return (atof(fields[11].c_str()) + atof(fields[12].c_str())) * 10.0;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i) ticks += i >= 12 ? atof(field.c_str()) : 0;
+    return fields ? ticks * 10.0 : -1;
 }
 
 // Processor time per minute of wall time over a window of seconds.
-std::string CpuPerMinute(HANDLE process, int hostPid, int seconds) {
-    const double before = CpuMs(process), hostBefore = HostCpuMs(hostPid);
-    const LARGE_INTEGER start = Now();
+std::string CpuPerMinute(int hostPid, int seconds) {
+    const double before = HostCpuMs(hostPid), start = PreciseMs();
     Sleep(static_cast<DWORD>(seconds) * 1000);
-    const double after = CpuMs(process), hostAfter = HostCpuMs(hostPid);
-    const double wall = ElapsedMs(start);
+    const double after = HostCpuMs(hostPid), wall = PreciseMs() - start;
+    if (before < 0 || after < 0) return "unavailable";
     char text[96];
-    // One source for every window, so that the figures compare: the host's
-    // when there is one.
-    if (hostBefore >= 0 && hostAfter >= 0) {
-        snprintf(text, sizeof text, "%.0f ms per minute (%d s window, host account)",
-                 (hostAfter - hostBefore) * 60000.0 / wall, seconds);
-    } else if (before >= 0 && after >= 0) {
-        snprintf(text, sizeof text, "%.0f ms per minute (%d s window)",
-                 (after - before) * 60000.0 / wall, seconds);
-    } else {
-        return "unavailable";
-    }
+    snprintf(text, sizeof text, "%.0f ms per minute (%d s window, host account)",
+             (after - before) * 60000.0 / wall, seconds);
     return text;
 }
 
-std::vector<ToolCall> Queries(const Morvane& app) {
-    std::vector<ToolCall> queries;
-    for (const ToolCall& call : app.ToolCalls()) {
-        if (!call.IsSet()) queries.push_back(call);
-    }
-    return queries;
-}
+size_t Queries(const Morvane& app) { return CountCalls(app.ToolCalls(), false); }
 
 // The handle count over one whole cycle, smallest and largest: where in its
 // cycle the worker is changes the count by the few handles of a command.
 std::string HandlesOverOneCycle(const Morvane& app) {
-    const size_t from = Queries(app).size();
+    const size_t from = Queries(app);
     int low = 1 << 30, high = -1;
     WaitFor(
         [&] {
@@ -269,51 +179,45 @@ std::string HandlesOverOneCycle(const Morvane& app) {
                 low = std::min(low, count);
                 high = std::max(high, count);
             }
-            return Queries(app).size() >= from + 1;
+            return Queries(app) >= from + 1;
         },
-        program_driver::kTimeout);
+        kTimeout);
     if (high < 0) return "unavailable";
     return std::to_string(low) + "-" + std::to_string(high);
 }
 
 void MeasureRunningProgram(const Options& options) {
     Morvane app("morvane bench run");
-    if (!app.InstallProgram() || !app.InstallTool() ||
-        !app.WriteConfig("[user]\r\nvol=50\r\nisLock=0\r\n") || !app.SetToolVolume("0.30")) {
+    if (!app.Prepare("[user]\r\nvol=50\r\nisLock=0\r\n", "0.30")) {
         Row("Running program", "could not prepare its folder");
         return;
     }
     HWND main = app.StartToMainWindow("bench");
-    HANDLE process =
-        main ? OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, app.pid()) : nullptr;
-    if (!process) {
+    if (!main) {
         Row("Running program", "did not start");
         return;
     }
 
     const int hostPid = HostPidOf(app.dir().path());
-    Row("Processor time of Morvane.exe, lock off",
-        CpuPerMinute(process, hostPid, options.cpuSeconds));
+    Row("Processor time of Morvane.exe, lock off", CpuPerMinute(hostPid, options.cpuSeconds));
 
-    program_driver::ClickLock(main, true);
-    if (!WaitFor([&] { return Queries(app).size() >= 1; }, program_driver::kTimeout)) {
+    ClickLock(main, true);
+    if (!WaitFor([&] { return Queries(app) >= 1; }, kTimeout)) {
         Row("Running program", "the worker ran no query");
-        CloseHandle(process);
         return;
     }
     Row("Handle count after the first cycle (over one cycle)", HandlesOverOneCycle(app));
 
     // The cycle period: from one query's start to the next.
     const DWORD cycleWait = 60000;
-    WaitFor([&] { return Queries(app).size() >= 12; }, cycleWait);
+    WaitFor([&] { return Queries(app) >= 12; }, cycleWait);
     {
-        const std::vector<ToolCall> queries = Queries(app);
+        const std::vector<ToolCall> queries = app.ToolCalls();
         std::vector<double> periods;
         for (size_t i = 1; i < queries.size(); ++i) {
             periods.push_back(static_cast<double>(queries[i].whenMs - queries[i - 1].whenMs));
         }
-        Row("Worker cycle period, lock on, volume below the limit",
-            MedianAndSpread(Summarise(periods)));
+        Row("Worker cycle period, lock on, volume below the limit", MedianAndSpread(periods));
     }
 
     // Reaction: the volume goes up at some moment of the cycle; how long
@@ -332,53 +236,45 @@ void MeasureRunningProgram(const Options& options) {
                 }
                 return setAt != 0;
             },
-            program_driver::kTimeout);
+            kTimeout);
         if (setAt) reactions.push_back(static_cast<double>(setAt - raisedAt));
         // The set left the fake at 0.50; back below the limit for the next.
-        WaitFor([&] { return testing_support::ReadFile(app.Path("fake-volume.txt")) == "0.50"; },
-                program_driver::kTimeout);
+        WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.50"; }, kTimeout);
         app.SetToolVolume("0.30");
     }
-    const Summary reaction = Summarise(reactions);
     Row("Reaction: volume raised above the limit to set command",
-        "median " + Ms(reaction.median) + ", worst " + Ms(reaction.high) +
-            " (n=" + std::to_string(reaction.count) + ")");
+        "median " + Ms(Median(reactions)) + ", worst " +
+            Ms(reactions.empty() ? 0 : *std::max_element(reactions.begin(), reactions.end())) +
+            " (n=" + std::to_string(reactions.size()) + ")");
 
-    Row("Processor time of Morvane.exe, lock on",
-        CpuPerMinute(process, hostPid, options.cpuSeconds));
+    Row("Processor time of Morvane.exe, lock on", CpuPerMinute(hostPid, options.cpuSeconds));
 
     const DWORD perCycleBudget = 5000;
-    WaitFor([&] { return Queries(app).size() >= static_cast<size_t>(options.cycles); },
+    WaitFor([&] { return Queries(app) >= static_cast<size_t>(options.cycles); },
             static_cast<DWORD>(options.cycles) * perCycleBudget);
-    const size_t done = Queries(app).size();
+    const size_t done = Queries(app);
     Row("Handle count after " + std::to_string(done) + " cycles (over one cycle)",
         HandlesOverOneCycle(app));
 
     PostMessageA(main, WM_CLOSE, 0, 0);
-    const LARGE_INTEGER closing = Now();
-    if (WaitForSingleObject(process, program_driver::kTimeout) == WAIT_OBJECT_0) {
-        Row("Close to process end (includes the 1500 ms worker grace)", Ms(ElapsedMs(closing)));
+    const double closing = PreciseMs();
+    if (app.WaitExit()) {
+        Row("Close to process end (includes the 1500 ms worker grace)", Ms(PreciseMs() - closing));
     }
-    CloseHandle(process);
-}
-
-int IntOption(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], name) == 0) return std::max(1, atoi(argv[i + 1]));
-    }
-    return fallback;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    options.queries = IntOption(argc, argv, "--queries", options.queries);
-    options.cycles = IntOption(argc, argv, "--cycles", options.cycles);
-    options.trials = IntOption(argc, argv, "--trials", options.trials);
-    options.starts = IntOption(argc, argv, "--starts", options.starts);
-    options.cpuSeconds = IntOption(argc, argv, "--cpu-seconds", options.cpuSeconds);
-
+    auto option = [&](const char* name, int fallback) {
+        for (int i = 1; i + 1 < argc; ++i) {
+            if (strcmp(argv[i], name) == 0) return std::max(1, atoi(argv[i + 1]));
+        }
+        return fallback;
+    };
+    const Options options = {option("--queries", 20), option("--cycles", 200),
+                             option("--trials", 10), option("--starts", 5),
+                             option("--cpu-seconds", 60)};
     MeasureQueries(options);
     MeasureStarts(options);
     MeasureRunningProgram(options);

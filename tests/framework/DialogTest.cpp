@@ -9,10 +9,8 @@
 #include "framework/Window.h"
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/DialogDriver.h"
 
-using namespace dialog_driver;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
 
@@ -83,7 +81,10 @@ END_MESSAGE_MAP()
 // An application object for the tests that need a main window.
 class CTestApp : public CWinApp {
 public:
-    CTestApp() : CWinApp("测试程序") { RegisterCommonControls(); }
+    explicit CTestApp(CWnd* mainWindow = nullptr) : CWinApp("测试程序") {
+        RegisterCommonControls();
+        m_pMainWnd = mainWindow;
+    }
 };
 
 // Drains the queue; true when a WM_QUIT with that code was in it.
@@ -98,10 +99,8 @@ bool QuitIsPending(WPARAM code) {
 }  // namespace
 
 TEST(CDialog_DoModal, QuitEndsEveryNestedLoopAndIsSeenOutside) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     INT_PTR innerResult = 0;
     HWND outerWindow = nullptr;
     outer.onInit = [&](CTestDlg& self) {
@@ -120,10 +119,8 @@ TEST(CDialog_DoModal, QuitEndsEveryNestedLoopAndIsSeenOutside) {
 }
 
 TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     HWND owner = nullptr, outerWindow = nullptr;
     BOOL enabledDuring = TRUE, enabledAfter = FALSE;
     RECT outerRect{}, innerRect{};
@@ -135,18 +132,19 @@ TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
         enabledAfter = IsWindowEnabled(outerWindow);
         self.EndDialog(IDOK);
     };
-    const INT_PTR result = WithDriver([&] { return outer.DoModal(); },
-                                      [&] {
-                                          HWND main = WaitForDialog("修改密码");
-                                          if (!main) return;
-                                          Click(main, IDOK);
-                                          HWND prompt = WaitForOwnedDialog(main);
-                                          if (!prompt) return;
-                                          owner = GetWindow(prompt, GW_OWNER);
-                                          enabledDuring = IsWindowEnabled(main);
-                                          GetWindowRect(prompt, &innerRect);
-                                          Click(prompt, IDCANCEL);
-                                      });
+    INT_PTR result = 0;
+    EXPECT_TRUE(WithDriver([&] { result = outer.DoModal(); },
+                           [&] {
+                               HWND main = WaitOwnDialog("修改密码");
+                               if (!main) return;
+                               Click(main, IDOK);
+                               HWND prompt = WaitOwnedDialog(main);
+                               if (!prompt) return;
+                               owner = GetWindow(prompt, GW_OWNER);
+                               enabledDuring = IsWindowEnabled(main);
+                               GetWindowRect(prompt, &innerRect);
+                               Click(prompt, IDCANCEL);
+                           }));
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(owner, outerWindow);
     EXPECT_FALSE(enabledDuring);
@@ -157,10 +155,8 @@ TEST(CDialog_DoModal, OwnedByTheMainWindowWhichIsDisabledMeanwhile) {
 }
 
 TEST(CDialog_CenterWindow, CentresOnTheScreenWhileTheOwnerIsHidden) {
-    CTestApp app;
-    CTestDlg outer;
-    CTestDlg inner;
-    app.m_pMainWnd = &outer;
+    CTestDlg outer, inner;
+    CTestApp app(&outer);
     RECT rect{};
     HWND owner = nullptr;
     // During OnInitDialog the (invisible) main window already owns the prompt.
@@ -183,18 +179,18 @@ TEST(CDialog_CenterWindow, CentresOnTheScreenWhileTheOwnerIsHidden) {
 
 TEST(CDialog_DoModal, EndDialogFromAMessageSentByAnotherThreadEndsTheLoop) {
     CTestDlg dlg;
-    const INT_PTR result = WithDriver([&] { return dlg.DoModal(); },
-                                      [&] {
-                                          HWND window = WaitForDialog("修改密码");
-                                          if (window) SendMessageA(window, WM_COMMAND, IDOK, 0);
-                                      });
+    INT_PTR result = 0;
+    EXPECT_TRUE(WithDriver([&] { result = dlg.DoModal(); },
+                           [&] {
+                               HWND window = WaitOwnDialog("修改密码");
+                               if (window) SendMessageA(window, WM_COMMAND, IDOK, 0);
+                           }));
     EXPECT_EQ(result, IDOK);
 }
 
 TEST(CDialog_DoModal, MissingTemplateFailsAndLeavesTheOwnerEnabled) {
-    CTestApp app;
     CTestDlg outer;
-    app.m_pMainWnd = &outer;
+    CTestApp app(&outer);
     INT_PTR missing = 0;
     BOOL enabled = FALSE;
     outer.onInit = [&](CTestDlg& self) {
@@ -307,21 +303,21 @@ TEST(CWinApp_AfxMessageBox, NamedAfterTheApplicationAndOwnedByTheActivePrompt) {
             prompt.DoModal();
             self.EndDialog(IDOK);
         };
-        WithDriver([&] { return main.DoModal(); },
-                   [&] {
-                       HWND mainWindow = WaitForDialog("修改密码");
-                       if (!mainWindow) return;
-                       Click(mainWindow, IDOK);
-                       HWND prompt = WaitForOwnedDialog(mainWindow);
-                       if (!prompt) return;
-                       Click(prompt, IDOK);
-                       HWND box = WaitForOwnedDialog(prompt);
-                       if (!box) return;
-                       caption = WindowText(box);
-                       text = MessageBoxText(box);
-                       owner = GetWindow(box, GW_OWNER);
-                       PostMessageA(box, WM_COMMAND, IDOK, 0);
-                   });
+        EXPECT_TRUE(WithDriver([&] { main.DoModal(); },
+                               [&] {
+                                   HWND mainWindow = WaitOwnDialog("修改密码");
+                                   if (!mainWindow) return;
+                                   Click(mainWindow, IDOK);
+                                   HWND prompt = WaitOwnedDialog(mainWindow);
+                                   if (!prompt) return;
+                                   Click(prompt, IDOK);
+                                   HWND box = WaitOwnedDialog(prompt);
+                                   if (!box) return;
+                                   caption = WindowCaption(box);
+                                   text = ReadMessageBox(box).text;
+                                   owner = GetWindow(box, GW_OWNER);
+                                   PostMessageA(box, WM_COMMAND, IDOK, 0);
+                               }));
     }
     EXPECT_EQ(AfxGetApp(), nullptr);
     EXPECT_EQ(caption, "测试程序");

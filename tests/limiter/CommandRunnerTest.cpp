@@ -1,7 +1,6 @@
 // The command runner through the real interpreter.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string>
 
@@ -14,19 +13,11 @@ namespace {
 
 ULONGLONG Elapsed(ULONGLONG start) { return GetTickCount64() - start; }
 
-// Processes whose executable is named name (bin.exe), counted system-wide.
-int CountProcesses(const char* name) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        count += lstrcmpiA(entry.szExeFile, name) == 0;
-    }
-    CloseHandle(snapshot);
-    return count;
+// Puts the fake tool into dir, set to mode; the command that runs it.
+CString FakeTool(const TempDir& dir, const char* mode) {
+    EXPECT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
+    EXPECT_TRUE(WriteFile(dir / "fake-mode.txt", mode));
+    return CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia";
 }
 
 TEST(CommandRunner_RunCommand, ReturnsOneLineWithoutItsLineBreak) {
@@ -51,37 +42,30 @@ TEST(CommandRunner_RunCommand, ErrorsOfTheCommandAreCaptured) {
 
 TEST(CommandRunner_RunCommand, OutputLongerThanOneReadIsAppended) {
     TempDir dir("flood");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 20000"));
-    const CString output = RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia");
+    const CString output = RunCommand(FakeTool(dir, "flood 20000"));
     EXPECT_GT(output.GetLength(), 20000);
     EXPECT_EQ(output.Find("master volume: 1.00. muted: no"), output.GetLength() - 30);
 }
 
 TEST(CommandRunner_RunCommand, AMegabyteIsCappedAndDrainedWithoutBlockingTheChild) {
     TempDir dir("megabyte");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "flood 1048576"));
+    const CString command = FakeTool(dir, "flood 1048576");
     const ULONGLONG start = GetTickCount64();
-    const CString output =
-        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 8000);
+    const CString output = RunCommand(command, 8000);
     EXPECT_LT(Elapsed(start), 7500u) << "the child was not drained and ran into the time-out";
     EXPECT_EQ(output.GetLength(), kMaxOutput);
 }
 
 TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
     TempDir dir("hang");
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir / "bin.exe"));
-    ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", "hang"));
-    const int before = CountProcesses("bin.exe");
+    const CString command = FakeTool(dir, "hang");
     const ULONGLONG start = GetTickCount64();
-    const CString output =
-        RunCommand(CString("\"") + (dir / "bin.exe").c_str() + "\" -multimedia", 1500);
+    const CString output = RunCommand(command, 1500);
     EXPECT_GE(Elapsed(start), 1400u);
     EXPECT_LT(Elapsed(start), 4000u);
     EXPECT_STREQ(output, "");
     // The tool, a grandchild of ours, is gone too (termination may lag a little).
-    EXPECT_TRUE(WaitFor([&] { return CountProcesses("bin.exe") <= before; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(dir / L"bin.exe").empty(); }, 3000));
 }
 
 TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {

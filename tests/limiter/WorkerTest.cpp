@@ -1,19 +1,16 @@
 // The limiter worker against the fake volume tool through the real
-// interpreter: the thread class it runs on, its loop, and its start.
+// interpreter: its loop, and its start.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "framework/Thread.h"
 #include "limiter/LimiterThread.h"
 #include "limiter/VolumeTool.h"
 #include "settings/LimiterState.h"
@@ -60,39 +57,6 @@ namespace {
 // and the runner gives up on a command after 10 s.
 const DWORD kStopDeadline = 15000;
 
-double NowPreciseMs() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-std::set<DWORD> OwnThreadIds() {
-    std::set<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
-
-// One command the fake tool received: when, and what followed -multimedia
-// ("" for a query, "-v N" for a set).
-struct ToolCommand {
-    long long ms;
-    std::string options;
-    bool IsQuery() const { return options.empty(); }
-};
-
 class LimiterWorker : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -114,11 +78,11 @@ protected:
     // its thread: the one thread of this process that StartLimiter added.
     void Start() {
         ASSERT_EQ(m_worker, nullptr);
-        const std::set<DWORD> before = OwnThreadIds();
+        const std::vector<DWORD> before = OwnThreads();
         StartLimiter(nullptr);
         std::vector<DWORD> added;
-        for (DWORD id : OwnThreadIds()) {
-            if (!before.count(id)) added.push_back(id);
+        for (DWORD id : OwnThreads()) {
+            if (std::find(before.begin(), before.end(), id) == before.end()) added.push_back(id);
         }
         ASSERT_EQ(added.size(), 1u);
         // Still alive: it ends only once running is cleared.
@@ -128,11 +92,11 @@ protected:
 
     // Clears running and waits for the thread; the time it took, in ms.
     double Stop() {
-        const double start = NowPreciseMs();
+        const double start = PreciseMs();
         Store(State().running, 0);
         if (!m_worker) return 0;
         EXPECT_EQ(WaitForSingleObject(m_worker, kStopDeadline), WAIT_OBJECT_0);
-        const double took = NowPreciseMs() - start;
+        const double took = PreciseMs() - start;
         DWORD exitCode = STILL_ACTIVE;
         EXPECT_TRUE(GetExitCodeThread(m_worker, &exitCode));
         EXPECT_EQ(exitCode, 0u);
@@ -148,41 +112,17 @@ protected:
     std::string Volume() const { return ReadFile(m_dir / "fake-volume.txt"); }
 
     void ClearLog() {
-        DeleteFileA((m_dir / "fake-log.txt").c_str());
-        ASSERT_EQ(GetFileAttributesA((m_dir / "fake-log.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        DeleteFileW((m_dir / L"fake-log.txt").c_str());
+        ASSERT_TRUE(Log().empty());
     }
 
-    std::vector<ToolCommand> Log() const {
-        std::vector<ToolCommand> commands;
-        const std::string text = ReadFile(m_dir / "fake-log.txt");
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(pos, end - pos);
-            pos = end + 1;
-            const size_t options = line.find("-multimedia");
-            if (options == std::string::npos) continue;
-            std::string rest = line.substr(options + 11);
-            rest.erase(0, rest.find_first_not_of(" "));
-            rest.erase(rest.find_last_not_of(" \r") + 1);
-            commands.push_back({atoll(line.c_str()), rest});
-        }
-        return commands;
-    }
-
-    int CountQueries(long long sinceMs = 0) const {
-        int count = 0;
-        for (const ToolCommand& command : Log())
-            count += command.IsQuery() && command.ms >= sinceMs;
-        return count;
-    }
-
-    std::vector<ToolCommand> Sets() const {
-        std::vector<ToolCommand> sets;
-        for (const ToolCommand& command : Log()) {
-            if (!command.IsQuery()) sets.push_back(command);
-        }
+    std::vector<ToolCall> Log() const { return ReadToolLog(m_dir.wpath()); }
+    size_t CountQueries(long long afterMs = 0) const { return CountCalls(Log(), false, afterMs); }
+    std::vector<ToolCall> Sets() const {
+        std::vector<ToolCall> sets = Log();
+        sets.erase(
+            std::remove_if(sets.begin(), sets.end(), [](const ToolCall& c) { return !c.IsSet(); }),
+            sets.end());
         return sets;
     }
 
@@ -194,8 +134,7 @@ TEST_F(LimiterWorker, WithLockOffRunsNothingAndStopsWithinASlice) {
     Store(State().lock, 0);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_TRUE(StillRunningAfter(3000));
-    EXPECT_EQ(GetFileAttributesA((m_dir / "fake-log.txt").c_str()), INVALID_FILE_ATTRIBUTES)
-        << ReadFile(m_dir / "fake-log.txt");
+    EXPECT_TRUE(Log().empty()) << ReadFile(m_dir / "fake-log.txt");
 
     // Stopped at different points of its one-second wait.
     std::vector<double> latencies{Stop()};
@@ -204,12 +143,13 @@ TEST_F(LimiterWorker, WithLockOffRunsNothingAndStopsWithinASlice) {
         ASSERT_TRUE(StillRunningAfter(pause));
         latencies.push_back(Stop());
     }
+    // Exact figures are scripts/bench's; a worker that looks at running only
+    // after its whole one-second wait has a median near half a second.
     const double median = Median(latencies);
-    const double longest = *std::max_element(latencies.begin(), latencies.end());
     RecordProperty("stop_median_ms", static_cast<int>(median));
-    RecordProperty("stop_max_ms", static_cast<int>(longest));
-    EXPECT_LE(median, 200) << "running must be looked at every 100 ms while waiting";
-    EXPECT_LE(longest, 450);
+    RecordProperty("stop_max_ms",
+                   static_cast<int>(*std::max_element(latencies.begin(), latencies.end())));
+    EXPECT_LE(median, 300) << "running must be looked at every 100 ms while waiting";
 }
 
 TEST_F(LimiterWorker, SetsTheLimitOnlyWhenAReadableVolumeIsAboveIt) {
@@ -240,10 +180,10 @@ TEST_F(LimiterWorker, SetsTheLimitOnlyWhenAReadableVolumeIsAboveIt) {
         ASSERT_NO_FATAL_FAILURE(Start());
         if (c.expectedSet) {
             ASSERT_TRUE(WaitFor([&] { return !Sets().empty(); }, 10000));
-            const long long setAt = Sets()[0].ms;
+            const long long setAt = Sets()[0].whenMs;
             // Two queries after the set: the first one's answer has been acted on.
             ASSERT_TRUE(WaitFor([&] { return CountQueries(setAt) >= 2; }, 10000));
-            const std::vector<ToolCommand> sets = Sets();
+            const std::vector<ToolCall> sets = Sets();
             ASSERT_EQ(sets.size(), 1u);
             EXPECT_EQ(sets[0].options, c.expectedSet);
         } else {
@@ -256,36 +196,23 @@ TEST_F(LimiterWorker, SetsTheLimitOnlyWhenAReadableVolumeIsAboveIt) {
 }
 
 TEST_F(LimiterWorker, CycleIsOneQueryAndOneSecond) {
-    // The time of one query on its own, for comparison.
     SetVolume("0.40");
-    std::vector<double> queries;
-    for (int i = 0; i < 3; ++i) {
-        const double start = NowPreciseMs();
-        EXPECT_EQ(GetMasterVolume(), 40);
-        queries.push_back(NowPreciseMs() - start);
-    }
-    const double query = Median(queries);
-
+    EXPECT_EQ(GetMasterVolume(), 40);
     ClearLog();
     Store(State().limit, 50);
     Store(State().lock, 1);
     ASSERT_NO_FATAL_FAILURE(Start());
-    const int kQueries = 7;
-    ASSERT_TRUE(WaitFor([&] { return CountQueries() >= kQueries; },
-                        static_cast<DWORD>(kQueries * (query + 1000) + 10000)));
-    const std::vector<ToolCommand> log = Log();
+    // Exact figures are scripts/bench's. A cycle is at least the wait and
+    // the runner's half-second pause; one without its wait is about a query.
+    ASSERT_TRUE(WaitFor([&] { return CountQueries() >= 7; }, 60000));
+    const std::vector<ToolCall> log = Log();
     ASSERT_TRUE(Sets().empty());
     std::vector<double> gaps;
     for (size_t i = 1; i < log.size(); ++i) {
-        gaps.push_back(static_cast<double>(log[i].ms - log[i - 1].ms));
-        EXPECT_GE(gaps.back(), 990) << "gap " << i;
-        EXPECT_LE(gaps.back(), 1000 + 3 * query + 1500) << "gap " << i;
+        gaps.push_back(static_cast<double>(log[i].whenMs - log[i - 1].whenMs));
+        EXPECT_GE(gaps.back(), 1400) << "gap " << i;
     }
-    const double period = Median(gaps);
-    RecordProperty("query_ms", static_cast<int>(query));
-    RecordProperty("cycle_median_ms", static_cast<int>(period));
-    EXPECT_GE(period, 1000 + query / 2);
-    EXPECT_LE(period, 1000 + 2 * query + 300);
+    RecordProperty("cycle_median_ms", static_cast<int>(Median(gaps)));
 }
 
 TEST_F(LimiterWorker, LimitAndLockChangesTakeEffectAtTheNextCycle) {
@@ -301,7 +228,7 @@ TEST_F(LimiterWorker, LimitAndLockChangesTakeEffectAtTheNextCycle) {
     const long long lowered = NowMs();
     Store(State().limit, 50);
     ASSERT_TRUE(WaitFor([&] { return !Sets().empty(); }, 10000));
-    EXPECT_LE(CountQueries(lowered) - CountQueries(Sets()[0].ms), 1);
+    EXPECT_LE(CountQueries(lowered) - CountQueries(Sets()[0].whenMs), 1);
     EXPECT_EQ(Sets()[0].options, "-v 50");
     EXPECT_TRUE(WaitFor([&] { return Volume() == "0.50"; }, 5000));
 
@@ -314,7 +241,7 @@ TEST_F(LimiterWorker, LimitAndLockChangesTakeEffectAtTheNextCycle) {
     // Back on: queries resume within one wait.
     const long long relocked = NowMs();
     Store(State().lock, 1);
-    EXPECT_TRUE(WaitFor([&] { return CountQueries(relocked) >= 1; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return CountQueries(relocked) >= 1; }, 5000));
 }
 
 // Refuses to start the thread, as the system may.
@@ -324,53 +251,13 @@ BOOL RefuseStart(CLimiterThread*) {
     return FALSE;
 }
 
-// What a message box showed, read from its window while it is up.
-struct SeenBox {
-    std::string text;
-    HWND owner = nullptr;
-    int visibleButtons = 0;
-    bool hasOk = false;
-};
-
-BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param) {
-    SeenBox& seen = *reinterpret_cast<SeenBox*>(param);
-    char className[32] = "";
-    GetClassNameA(child, className, sizeof className);
-    if (!IsWindowVisible(child)) return TRUE;
-    if (lstrcmpiA(className, "Button") == 0) {
-        ++seen.visibleButtons;
-        seen.hasOk = seen.hasOk || GetDlgCtrlID(child) == IDOK;
-    } else if (lstrcmpiA(className, "Static") == 0) {
-        char text[256] = "";
-        GetWindowTextA(child, text, sizeof text);
-        if (text[0]) seen.text = text;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-    char className[32] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<HWND*>(param) = window;
-    return FALSE;
-}
-
-// Reads and closes the first message box that thread shows within 10 s.
-SeenBox ReadAndCloseBox(DWORD thread) {
-    SeenBox seen;
-    HWND box = nullptr;
-    if (!WaitFor(
-            [&] {
-                EnumThreadWindows(thread, FindBox, reinterpret_cast<LPARAM>(&box));
-                return box != nullptr;
-            },
-            10000)) {
-        return seen;
-    }
-    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&seen));
-    seen.owner = GetWindow(box, GW_OWNER);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+// Reads and closes the first message box this process shows, with its owner.
+BoxContent ReadAndCloseBox(HWND& owner) {
+    HWND box = WaitWindow(GetCurrentProcessId(), "#32770", nullptr, 10000);
+    if (!box) return {};
+    owner = GetWindow(box, GW_OWNER);
+    const BoxContent seen = ReadMessageBox(box);
+    Click(box, IDOK);
     return seen;
 }
 
@@ -395,8 +282,9 @@ TEST(StartLimiter_Failure, ReportsCannotStartAndFreesWhatItMade) {
                                   nullptr, nullptr, nullptr);
             ASSERT_NE(owner, nullptr);
         }
-        SeenBox seen;
-        std::thread watcher([&, self = GetCurrentThreadId()] { seen = ReadAndCloseBox(self); });
+        BoxContent seen;
+        HWND seenOwner = nullptr;
+        std::thread watcher([&] { seen = ReadAndCloseBox(seenOwner); });
         Store(State().running, 0);  // the record itself is made on first use
         g_refusedStarts = 0;
         g_liveAllocations = 0;
@@ -412,67 +300,8 @@ TEST(StartLimiter_Failure, ReportsCannotStartAndFreesWhatItMade) {
         EXPECT_EQ(g_liveAllocations, 0) << "what was allocated must be freed";
         EXPECT_EQ(g_refusedStarts, c.startsTried);
         EXPECT_EQ(seen.text, "Cannot Start New Thread");
-        EXPECT_EQ(seen.visibleButtons, 1);
-        EXPECT_TRUE(seen.hasOk);
-        EXPECT_EQ(seen.owner, owner);
-    }
-}
-
-// The thread class on its own: the procedure and its parameter, the start
-// flags, the exit code, and the object and handle gone when it returns.
-std::atomic<int> g_deletedThreads{0};
-
-class TrackedThread : public CWinThread {
-public:
-    using CWinThread::CWinThread;
-    ~TrackedThread() override { ++g_deletedThreads; }
-};
-
-struct Gate {
-    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ~Gate() {
-        CloseHandle(started);
-        CloseHandle(release);
-    }
-};
-
-UINT GatedProc(LPVOID param) {
-    Gate* gate = static_cast<Gate*>(param);
-    SetEvent(gate->started);
-    WaitForSingleObject(gate->release, INFINITE);
-    return 7;
-}
-
-TEST(CWinThread_CreateThread, RunsTheProcedureThenDeletesItselfAndItsHandle) {
-    for (DWORD flags : {0ul, static_cast<unsigned long>(CREATE_SUSPENDED)}) {
-        SCOPED_TRACE(flags);
-        Gate gate;
-        ASSERT_TRUE(gate.started && gate.release);
-        const int handlesBefore = CountOwnHandles();
-        g_deletedThreads = 0;
-
-        TrackedThread* thread = new TrackedThread(GatedProc, &gate);
-        ASSERT_TRUE(thread->CreateThread(flags, 0, nullptr));
-        HANDLE handle = nullptr;
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(),
-                                    &handle, 0, FALSE, DUPLICATE_SAME_ACCESS));
-        if (flags & CREATE_SUSPENDED) {
-            EXPECT_EQ(WaitForSingleObject(gate.started, 300), static_cast<DWORD>(WAIT_TIMEOUT));
-            EXPECT_EQ(thread->ResumeThread(), 1u);
-        }
-        EXPECT_EQ(WaitForSingleObject(gate.started, 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(g_deletedThreads, 0);
-        SetEvent(gate.release);
-
-        ASSERT_EQ(WaitForSingleObject(handle, 5000), WAIT_OBJECT_0);
-        DWORD exitCode = 0;
-        EXPECT_TRUE(GetExitCodeThread(handle, &exitCode));
-        EXPECT_EQ(exitCode, 7u);
-        EXPECT_EQ(g_deletedThreads, 1);
-        CloseHandle(handle);
-        EXPECT_TRUE(WaitFor([&] { return CountOwnHandles() == handlesBefore; }, 2000))
-            << CountOwnHandles() << " handles, " << handlesBefore << " before";
+        EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(seenOwner, owner);
     }
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/ProgramDriver.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -18,13 +18,12 @@ const char kWarning[] = "警告";
 const DWORD kTimeoutMs = 30000;
 
 HWND VisibleDialog(DWORD pid, const char* caption) {
-    const std::vector<HWND> dialogs = program_driver::WindowsOf(pid, "#32770", caption, true);
+    const std::vector<HWND> dialogs = testing_support::FindWindows(pid, "#32770", caption);
     return dialogs.empty() ? nullptr : dialogs.front();
 }
 
-int Fail(const char* what, HANDLE process) {
+int Fail(const char* what) {
     fprintf(stderr, "FAIL: %s\n", what);
-    if (process) TerminateProcess(process, 1);
     return 1;
 }
 
@@ -37,43 +36,33 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     const std::string exe = folder + "\\Morvane.exe";
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
     // Started from elsewhere, as from a shortcut: the program must look for
     // its files beside itself.
-    char elsewhere[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, elsewhere);
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        elsewhere, &startup, &process)) {
+    testing_support::Process process;
+    if (!process.Start(testing_support::Wide(exe))) {
         fprintf(stderr, "FAIL: cannot start %s (error %lu)\n", exe.c_str(), GetLastError());
         return 1;
     }
-    CloseHandle(process.hThread);
 
     HWND prompt = nullptr;
     const ULONGLONG deadline = GetTickCount64() + kTimeoutMs;
     while (!prompt && GetTickCount64() < deadline) {
-        if (VisibleDialog(process.dwProcessId, kWarning)) {
-            return Fail("the program says bin.exe is missing", process.hProcess);
+        if (VisibleDialog(process.pid(), kWarning)) {
+            return Fail("the program says bin.exe is missing");
         }
-        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) {
-            return Fail("the program ended without a prompt", nullptr);
-        }
-        prompt = VisibleDialog(process.dwProcessId, kSetPrompt);
+        if (process.WaitExit(50)) return Fail("the program ended without a prompt");
+        prompt = VisibleDialog(process.pid(), kSetPrompt);
     }
-    if (!prompt) return Fail("no password prompt appeared", process.hProcess);
+    if (!prompt) return Fail("no password prompt appeared");
     printf("the password prompt appeared\n");
 
     PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDCANCEL)));
-    if (WaitForSingleObject(process.hProcess, kTimeoutMs) != WAIT_OBJECT_0) {
-        return Fail("the program did not end after the prompt was cancelled", process.hProcess);
+    if (!process.WaitExit(kTimeoutMs)) {
+        return Fail("the program did not end after the prompt was cancelled");
     }
-    CloseHandle(process.hProcess);
     if (GetFileAttributesA((folder + "\\config.ini").c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return Fail("the exit left no config.ini beside the program", nullptr);
+        return Fail("the exit left no config.ini beside the program");
     }
     printf("the program ended in order and saved its settings\n");
     return 0;

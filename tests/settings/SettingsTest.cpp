@@ -24,6 +24,10 @@ protected:
         state.iniPath = state.password = state.toolPath = "";
     }
     std::string Ini() const { return dir / "config.ini"; }
+    void LoadUserSection(const std::string& lines) {
+        ASSERT_TRUE(WriteFile(Ini(), "[user]\r\n" + lines));
+        LoadSettingsFrom(dir.path().c_str());
+    }
     std::string Value(const char* key) const {
         char buffer[600] = "";
         GetPrivateProfileStringA("user", key, "<missing>", buffer, sizeof buffer, Ini().c_str());
@@ -70,8 +74,7 @@ TEST_F(SettingsFile, VolumeIsReadLikeAtoiButSaturatesAndIsWrittenBackAsRead) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
-        ASSERT_TRUE(WriteFile(Ini(), std::string("[user]\r\nvol=") + c.stored + "\r\n"));
-        LoadSettingsFrom(dir.path().c_str());
+        LoadUserSection(std::string("vol=") + c.stored + "\r\n");
         EXPECT_EQ(Load(State().limit), c.limit);
         SaveSettings();
         EXPECT_EQ(Value("vol"), c.written);
@@ -79,17 +82,18 @@ TEST_F(SettingsFile, VolumeIsReadLikeAtoiButSaturatesAndIsWrittenBackAsRead) {
 }
 
 TEST_F(SettingsFile, LockIsOnOnlyForExactlyOne) {
+    // The profile functions drop the spaces around a value.
     struct Case {
         const char* line;
         int32_t lock;
     } cases[] = {
-        {"isLock=1", 1},  {"isLock=true", 0}, {"isLock=01", 0}, {"isLock=0", 0},
-        {"isLock=1x", 0}, {"isLock=", 0},     {"", 0},
+        {"isLock=1", 1},   {"isLock=true", 0}, {"isLock=01", 0}, {"isLock=0", 0},
+        {"isLock=1x", 0},  {"isLock=", 0},     {"", 0},          {"isLock=11", 0},
+        {"isLock=yes", 0}, {"isLock= 1", 1},   {"isLock=1 ", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        ASSERT_TRUE(WriteFile(Ini(), std::string("[user]\r\n") + c.line + "\r\nvol=20\r\n"));
-        LoadSettingsFrom(dir.path().c_str());
+        LoadUserSection(std::string(c.line) + "\r\nvol=20\r\n");
         EXPECT_EQ(Load(State().lock), c.lock);
         SaveSettings();
         EXPECT_EQ(Value("isLock"), c.lock ? "1" : "0");

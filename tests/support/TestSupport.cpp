@@ -1,56 +1,62 @@
-// Helpers shared by the test programs.
+// Folders, files, time and processes for the tests (see TestSupport.h).
 #include "tests/support/TestSupport.h"
 
-#include <winternl.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <vector>
+#include <sstream>
 
 namespace testing_support {
 
-std::string BuildBinDir() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.find_last_of('\\') + 1);
+std::wstring Wide(const std::string& gbk) {
+    std::wstring text(gbk.size(), L'\0');
+    text.resize(MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), &text[0],
+                                    static_cast<int>(text.size())));
+    return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string gbk(text.size() * 2, '\0');
+    gbk.resize(WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), &gbk[0],
+                                   static_cast<int>(gbk.size()), nullptr, nullptr));
+    return gbk;
+}
+
+std::wstring ModuleDir() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
 namespace {
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = dir + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + "\\");
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+void RemoveTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        const std::wstring name = found.cFileName, path = dir + name;
+        if (name == L"." || name == L"..") continue;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + L"\\");
+        } else {
+            DeleteFileW(path.c_str());
+        }
     }
-    SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(dir.c_str());
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(dir.c_str());
 }
 }  // namespace
 
-TempDir::TempDir(const std::string& name) {
-    char base[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, base);
+TempDir::TempDir(const std::wstring& name) {
+    wchar_t base[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, base);
     static LONG counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char unique[64];
-        snprintf(unique, sizeof unique, "%lu-%ld", GetCurrentProcessId(),
-                 InterlockedIncrement(&counter));
-        std::string path = std::string(base) + name + " " + unique + "\\";
-        if (CreateDirectoryA(path.c_str(), nullptr)) {
-            m_path = path;
-            return;
-        }
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        const std::wstring path = base + name + L" " + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
+        if (CreateDirectoryW(path.c_str(), nullptr)) m_path = path;
     }
 }
 
@@ -58,26 +64,26 @@ TempDir::~TempDir() {
     if (!m_path.empty()) RemoveTree(m_path);
 }
 
-std::string ReadFile(const std::string& path) {
+// Through the C runtime: its sharing lets a test and the fake tool read and
+// write the same files at the same moments.
+std::string ReadFile(const std::wstring& path) {
     std::string text;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-        fclose(f);
-    }
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    char buffer[4096];
+    for (size_t n; file && (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    if (file) fclose(file);
     return text;
 }
 
-bool WriteFile(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
+bool WriteFile(const std::wstring& path, const std::string& text) {
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (!file) return false;
+    const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    return fclose(file) == 0 && written;
 }
 
-bool CopyBuildProgram(const std::string& program, const std::string& destination) {
-    return CopyFileA((BuildBinDir() + program).c_str(), destination.c_str(), FALSE) != 0;
+bool CopyBuildProgram(const std::string& program, const std::wstring& destination) {
+    return CopyFileW((ModuleDir() + Wide(program)).c_str(), destination.c_str(), FALSE) != 0;
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
@@ -89,46 +95,148 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     }
 }
 
+long long NowMs() {
+    ULARGE_INTEGER t;
+    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&t));
+    return static_cast<long long>((t.QuadPart - 116444736000000000ULL) / 10000);
+}
+
+double PreciseMs() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return (values[(n - 1) / 2] + values[n / 2]) / 2;
+}
+
 int CountProcessHandles(DWORD pid) {
     // SystemHandleInformation (16): a count followed by one entry per handle.
     struct Entry {
         ULONG ownerPid;
-        BYTE objectType;
-        BYTE flags;
+        BYTE objectType, flags;
         USHORT value;
         PVOID object;
         ACCESS_MASK access;
     };
-    typedef NTSTATUS(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
+    typedef LONG(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
     std::vector<BYTE> buffer(1 << 20);
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0; query && attempt < 8; ++attempt, buffer.resize(buffer.size() * 2)) {
         ULONG needed = 0;
-        NTSTATUS status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == 0) {
-            const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-            const Entry* entries =
-                reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-            int own = 0;
-            for (ULONG i = 0; i < count; ++i) own += entries[i].ownerPid == pid;
-            return own;
-        }
-        buffer.resize(buffer.size() * 2);
+        if (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) continue;
+        const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+        const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+        return static_cast<int>(std::count_if(entries, entries + count,
+                                              [&](const Entry& e) { return e.ownerPid == pid; }));
     }
     return -1;
 }
 
-int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId()); }
+std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        std::wstring image(32768, L'\0');
+        DWORD size = static_cast<DWORD>(image.size());
+        if (process && QueryFullProcessImageNameW(process, 0, &image[0], &size) &&
+            _wcsicmp(image.c_str(), path.c_str()) == 0) {
+            found.push_back(entry.th32ProcessID);
+        }
+        if (process) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
 
-long long NowMs() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    return static_cast<long long>((t.QuadPart - 116444736000000000ULL) / 10000);
+std::vector<DWORD> OwnThreads() {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) found.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+Process::~Process() {
+    Kill();
+    if (m_job) CloseHandle(m_job);
+}
+
+bool Process::Start(const std::wstring& exe) {
+    Kill();  // what is left of an earlier run
+    if (!m_job && (m_job = CreateJobObjectW(nullptr, nullptr))) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(m_job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    // Standard handles on NUL: under Wine the program would otherwise share
+    // this test's output pipe, and anything it leaves running would keep
+    // the test runner waiting for the pipe to close.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    wchar_t elsewhere[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, elsewhere);
+    const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED, nullptr, elsewhere, &startup, &m_process);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) return false;
+    if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
+    ResumeThread(m_process.hThread);
+    return true;
+}
+
+void Process::Kill() {
+    if (!m_process.hProcess) return;
+    if (m_job) TerminateJobObject(m_job, 1);
+    TerminateProcess(m_process.hProcess, 1);
+    WaitForSingleObject(m_process.hProcess, kTimeout);
+    CloseHandle(m_process.hProcess);
+    CloseHandle(m_process.hThread);
+    m_process = {};
+}
+
+std::vector<ToolCall> ReadToolLog(const std::wstring& folder) {
+    std::vector<ToolCall> calls;
+    std::istringstream log(ReadFile(folder + L"fake-log.txt"));
+    std::string line;
+    while (std::getline(log, line)) {
+        line.erase(line.find_last_not_of(" \r") + 1);
+        const size_t space = line.find(' '), options = line.find("-multimedia");
+        if (space == std::string::npos) continue;
+        std::string rest = options == std::string::npos ? "" : line.substr(options + 11);
+        rest.erase(0, rest.find_first_not_of(' '));
+        calls.push_back({std::atoll(line.c_str()), line.substr(space + 1), rest});
+    }
+    return calls;
+}
+
+size_t CountCalls(const std::vector<ToolCall>& calls, bool sets, long long afterMs,
+                  const std::string& value) {
+    return std::count_if(calls.begin(), calls.end(), [&](const ToolCall& call) {
+        return call.IsSet() == sets && call.whenMs > afterMs &&
+               (value.empty() || call.options == "-v " + value);
+    });
 }
 
 }  // namespace testing_support

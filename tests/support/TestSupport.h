@@ -1,45 +1,222 @@
-// Helpers shared by the test programs: temporary folders, files, the build's
-// own programs, waiting with a deadline, and counting our own handles.
+// The test tooling, one helper for each job: folders and files, processes,
+// waiting, and a driver for real windows, this process's own or those of a
+// Morvane.exe run in a folder of its own beside the fake volume tool.
+//
+// Texts cross the driver as code page 936 byte strings, as the tests' literals
+// are compiled, and reach windows and files through the wide functions: a
+// test reads the same whatever its own ANSI code page is.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
-// The folder holding the running test program (with a trailing '\').
-std::string BuildBinDir();
+// Generous: under Wine on a loaded machine a program start takes seconds.
+constexpr DWORD kTimeout = 20000;
+
+// The program's captions and messages.
+constexpr char kSetPrompt[] = "设定密码";
+constexpr char kVerifyPrompt[] = "验证密码";
+constexpr char kChangePrompt[] = "修改密码";
+constexpr char kWarning[] = "警告";
+constexpr char kWrongPassword[] = "密码错误，请重新输入。";
+
+std::wstring Wide(const std::string& gbk);
+std::string Narrow(const std::wstring& text);  // to code page 936
+
+// The folder holding the running program (with a trailing '\').
+std::wstring ModuleDir();
+inline std::string BuildBinDir() { return Narrow(ModuleDir()); }
 
 // A fresh folder under the temporary directory, removed with its contents
-// when the object goes away. name may hold spaces, '&' and other characters.
+// when the object goes away. name may hold spaces, '&' and any letters.
 class TempDir {
 public:
-    explicit TempDir(const std::string& name = "morvane");
+    explicit TempDir(const std::wstring& name);
+    explicit TempDir(const std::string& name = "morvane") : TempDir(Wide(name)) {}
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }  // with a trailing '\'
-    std::string operator/(const std::string& file) const { return m_path + file; }
+    const std::wstring& wpath() const { return m_path; }  // with a trailing '\'
+    std::string path() const { return Narrow(m_path); }
+    std::string operator/(const std::string& file) const { return path() + file; }
+    std::wstring operator/(const std::wstring& file) const { return m_path + file; }
 
 private:
-    std::string m_path;
+    std::wstring m_path;
 };
 
-std::string ReadFile(const std::string& path);
-bool WriteFile(const std::string& path, const std::string& text);
-bool CopyBuildProgram(const std::string& program, const std::string& destination);
+std::string ReadFile(const std::wstring& path);
+bool WriteFile(const std::wstring& path, const std::string& text);
+bool CopyBuildProgram(const std::string& program, const std::wstring& destination);
+inline std::string ReadFile(const std::string& path) { return ReadFile(Wide(path)); }
+inline bool WriteFile(const std::string& path, const std::string& text) {
+    return WriteFile(Wide(path), text);
+}
+inline bool CopyBuildProgram(const std::string& program, const std::string& destination) {
+    return CopyBuildProgram(program, Wide(destination));
+}
 
 // Polls condition every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
+long long NowMs();   // since the Unix epoch, as the fake volume tool logs
+double PreciseMs();  // from the performance counter, for measuring
+double Median(std::vector<double> values);
 
-// The number of handles this process holds, counted from the system's
-// handle table (GetProcessHandleCount answers 0 under Wine).
-int CountOwnHandles();
+// Counted from the system's handle table: GetProcessHandleCount answers 0
+// under Wine.
 int CountProcessHandles(DWORD pid);
+inline int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId()); }
+// Processes running the program file at path; this process's threads.
+std::vector<DWORD> ProcessesRunning(const std::wstring& path);
+std::vector<DWORD> OwnThreads();
 
-// Milliseconds since the Unix epoch, as the fake volume tool logs them.
-long long NowMs();
+// A program started in a job of its own, from another folder (as from a
+// shortcut: it must find its files beside itself), standard handles on NUL.
+// Kill, and the destructor, end it with everything it started.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    bool Start(const std::wstring& exe);
+    DWORD pid() const { return m_process.dwProcessId; }
+    HANDLE handle() const { return m_process.hProcess; }
+    bool Running() const { return handle() && WaitForSingleObject(handle(), 0) == WAIT_TIMEOUT; }
+    bool WaitExit(DWORD timeoutMs = kTimeout) const {
+        return handle() && WaitForSingleObject(handle(), timeoutMs) == WAIT_OBJECT_0;
+    }
+    void Kill();
+
+private:
+    PROCESS_INFORMATION m_process = {};
+    HANDLE m_job = nullptr;
+};
+
+// One line of the fake tool's log: when it started, its command line, and
+// what followed -multimedia ("" for a query, "-v N" for a set).
+struct ToolCall {
+    long long whenMs;
+    std::string commandLine, options;
+    bool IsSet() const { return options.compare(0, 3, "-v ") == 0; }
+};
+std::vector<ToolCall> ReadToolLog(const std::wstring& folder);
+// Queries or sets (to value, unless empty) logged after afterMs.
+size_t CountCalls(const std::vector<ToolCall>& calls, bool sets, long long afterMs = 0,
+                  const std::string& value = "");
+
+// Windows of process pid (0: any) of a class and caption (nullptr: any),
+// top-level and, with children, their children too.
+std::vector<HWND> FindWindows(DWORD pid, const char* windowClass, const char* caption,
+                              bool visibleOnly = true, bool children = false);
+// The first visible one, waited for; nullptr on time-out.
+HWND WaitWindow(DWORD pid, const char* windowClass, const char* caption,
+                DWORD timeoutMs = kTimeout);
+inline HWND WaitOwnDialog(const char* caption) {
+    return WaitWindow(GetCurrentProcessId(), "#32770", caption);
+}
+// A visible dialog owned by owner (a message box over a prompt), waited for.
+HWND WaitOwnedDialog(HWND owner);
+
+// Sent with a deadline, so a hung program fails the test instead of hanging
+// it; 0 on time-out.
+LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+std::string WindowCaption(HWND window);
+std::string ItemText(HWND dialog, int id);
+bool SetItemText(HWND dialog, int id, const std::string& text);
+// Posted: the click may open a modal window, which must not block the driver.
+bool Click(HWND dialog, int id);
+bool Visible(HWND window);
+HWND FocusOf(HWND window);
+
+struct BoxContent {
+    std::string text;
+    std::vector<int> buttons;  // the visible ones
+};
+BoxContent ReadMessageBox(HWND box);
+
+// Runs script on a driver thread while run (a modal loop) runs on this one.
+// Should the script leave a dialog open, the driver cancels every dialog of
+// this process until run returns, so that a failing test ends; false then.
+bool WithDriver(const std::function<void()>& run, const std::function<void()>& script);
+
+// Types password into prompt and confirms it; true once the prompt has gone.
+bool AnswerPrompt(HWND prompt, const std::string& password);
+// The same for an answer refused with a message box over the prompt: the
+// box's text, once it is closed ("" when none came).
+std::string AnswerRefused(HWND prompt, const std::string& password);
+// What a user does in the main window.
+void MoveSlider(HWND mainWindow, int position);
+void ClickLock(HWND mainWindow, bool checked);
+// The slider move posted: once the label shows position, every message
+// posted before it has been handled.
+bool PostSliderMoveAndWait(HWND mainWindow, int position);
+
+// One run of the real Morvane.exe in a fresh folder.
+class Morvane {
+public:
+    explicit Morvane(const std::string& folderName = "morvane e2e") : m_dir(folderName) {}
+    explicit Morvane(const std::wstring& folderName) : m_dir(folderName) {}
+
+    const TempDir& dir() const { return m_dir; }
+    std::string Path(const std::string& file) const { return m_dir / file; }
+    std::wstring Path(const std::wstring& file) const { return m_dir / file; }
+
+    // The program, the fake tool as bin.exe reporting toolVolume ("": its
+    // default; nullptr: no tool), and config as the settings file ("": none).
+    bool Prepare(const std::string& config, const char* toolVolume = "");
+    bool InstallProgram() { return CopyBuildProgram("Morvane.exe", Path(L"Morvane.exe")); }
+    bool InstallTool() { return CopyBuildProgram("fakevol.exe", Path(L"bin.exe")); }
+    bool WriteConfig(const std::string& text) { return WriteFile(Path(L"config.ini"), text); }
+    // What the fake tool reports, and how (see fakevol.cpp).
+    bool SetToolVolume(const std::string& value) {
+        return WriteFile(Path(L"fake-volume.txt"), value);
+    }
+    bool SetToolMode(const std::string& mode) { return WriteFile(Path(L"fake-mode.txt"), mode); }
+
+    bool Start();
+    // Starts and waits for the start-up prompt with caption: the main window
+    // waiting behind it, or nullptr on failure.
+    HWND StartToPrompt(const char* caption) {
+        return Start() && WaitDialog(caption) ? MainWindow() : nullptr;
+    }
+    DWORD pid() const { return m_process.pid(); }
+    HANDLE process() const { return m_process.handle(); }
+    bool Running() const { return m_process.Running(); }
+    bool WaitExit(DWORD timeoutMs = kTimeout) const { return m_process.WaitExit(timeoutMs); }
+    void Kill();
+
+    std::vector<HWND> Windows(const char* windowClass, const char* caption, bool visible) const {
+        return FindWindows(pid(), windowClass, caption, visible);
+    }
+    HWND WaitDialog(const char* caption, DWORD timeoutMs = kTimeout) const {
+        return WaitWindow(pid(), "#32770", caption, timeoutMs);
+    }
+    HWND MainWindow() const;  // shown or not
+    // The icons that came after Start: Wine's shell owns their windows.
+    std::vector<HWND> TrayIcons() const;
+
+    bool AnswerPrompt(const char* caption, const std::string& password) {
+        return testing_support::AnswerPrompt(WaitDialog(caption), password);
+    }
+    bool CancelPrompt(const char* caption);
+    // Starts, passes the start-up prompt (set or verify) with password and
+    // waits for the main window; nullptr on failure.
+    HWND StartToMainWindow(const std::string& password = "secret");
+    bool Close(HWND mainWindow);  // with the close box, waiting for the exit
+
+    std::string Setting(const char* key) const;  // in section user; "<missing>"
+    std::vector<ToolCall> ToolCalls() const { return ReadToolLog(m_dir.wpath()); }
+
+private:
+    TempDir m_dir;
+    Process m_process;
+    std::vector<HWND> m_iconsBefore;
+};
 
 }  // namespace testing_support

@@ -9,8 +9,8 @@
 //                    answer), "binary-tail" (the answer, then those bytes),
 //                    "error" (a failure on standard error, exit code 1, as
 //                    the real tool reports a missing device).
-//   fake-log.txt     each command line received, after a millisecond
-//                    timestamp (Unix epoch), one per line.
+//   fake-log.txt     each command line received (code page 936), after a
+//                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -21,53 +21,30 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/TestSupport.h"
+
 namespace {
 
-std::string Dir() {
-    // Room for folders whose code page 936 names pass MAX_PATH bytes.
-    std::string path(32768, '\0');
-    GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    path.resize(strlen(path.c_str()));
-    return path.substr(0, path.find_last_of('\\') + 1);
-}
+using testing_support::ReadFile;
+using testing_support::WriteFile;
 
-std::string ReadText(const std::string& path) {
-    std::string text;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-        fclose(f);
-    }
+std::string ReadText(const std::wstring& path) {
+    std::string text = ReadFile(path);
     while (!text.empty() && strchr(" \t\r\n", text.back())) text.pop_back();
     return text;
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-    if (FILE* f = fopen(path.c_str(), "wb")) {
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-    }
-}
-
-long long NowMs() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    return static_cast<long long>((t.QuadPart - 116444736000000000ULL) / 10000);
-}
-
-void Log(const std::string& dir) {
-    const std::string line = std::to_string(NowMs()) + " " + GetCommandLineA() + "\r\n";
+void Log(const std::wstring& dir) {
+    // In code page 936 whatever the ANSI code page, as the tests spell paths.
+    const std::string line = std::to_string(testing_support::NowMs()) + " " +
+                             testing_support::Narrow(GetCommandLineW()) + "\r\n";
     // Another copy may be appending at the same moment; retry briefly.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE file = CreateFileA((dir + "fake-log.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                  nullptr, OPEN_ALWAYS, 0, nullptr);
+        HANDLE file = CreateFileW((dir + L"fake-log.txt").c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
-            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
             CloseHandle(file);
             return;
         }
@@ -84,9 +61,11 @@ void PrintAllBytes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string dir = Dir();
+    // Found through the wide name: the folder may hold letters that the
+    // ANSI code page cannot spell.
+    const std::wstring dir = testing_support::ModuleDir();
     Log(dir);
-    const std::string mode = ReadText(dir + "fake-mode.txt");
+    const std::string mode = ReadText(dir + L"fake-mode.txt");
     if (mode == "hang") {
         for (;;) Sleep(1000);
     }
@@ -97,16 +76,16 @@ int main(int argc, char** argv) {
     if (argc >= 4 && strcmp(argv[2], "-v") == 0) {
         char value[32];
         snprintf(value, sizeof value, "%.2f", atoi(argv[3]) / 100.0);
-        WriteText(dir + "fake-volume.txt", value);
+        WriteFile(dir + L"fake-volume.txt", value);
     }
     if (mode == "silent") return 0;
     if (mode == "error") {
         fputs("bin: no audio output device (0x80070490)\n", stderr);
         return 1;
     }
-    std::string value = ReadText(dir + "fake-volume.txt");
+    std::string value = ReadText(dir + L"fake-volume.txt");
     if (value.empty() &&
-        GetFileAttributesA((dir + "fake-volume.txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GetFileAttributesW((dir + L"fake-volume.txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
         value = "1.00";
     }
     if (mode == "raw") {

@@ -3,61 +3,24 @@
 // beside the fake volume tool, which is made to hang, babble or vanish, and
 // the settings file is made odd or unwritable.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/ProgramDriver.h"
 
-using namespace program_driver;
-using testing_support::NowMs;
-using testing_support::ReadFile;
-using testing_support::WaitFor;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 namespace {
 
-const char kVerifyPrompt[] = "验证密码";
-const char kWarning[] = "警告";
-// A message box shows its text in a static control with this identifier.
-constexpr int kMessageBoxText = 0xFFFF;
 // The runner gives up on a command after this long.
 constexpr long long kCommandTimeoutMs = 10000;
 
-void Prepare(Morvane& app, const std::string& config) {
-    ASSERT_FALSE(app.dir().path().empty());
-    ASSERT_TRUE(app.InstallProgram());
-    ASSERT_TRUE(app.InstallTool());
-    if (!config.empty()) {
-        ASSERT_TRUE(app.WriteConfig(config));
-    }
-}
-
-bool SetMode(const Morvane& app, const std::string& mode) {
-    return WriteFile(app.Path("fake-mode.txt"), mode);
-}
-
-// Calls of one kind (queries or sets) that the tool logged after a moment.
-size_t CountCalls(const Morvane& app, bool sets, long long afterMs) {
-    size_t count = 0;
-    for (const ToolCall& call : app.ToolCalls()) {
-        count += call.IsSet() == sets && call.whenMs > afterMs;
-    }
-    return count;
-}
-
 bool HasSet(const Morvane& app, const std::string& value, long long afterMs = 0) {
-    for (const ToolCall& call : app.ToolCalls()) {
-        if (call.IsSet() && call.whenMs > afterMs &&
-            call.commandLine.find("-v " + value) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    return CountCalls(app.ToolCalls(), true, afterMs, value) > 0;
 }
 
 // The window answers a message within a second: its thread is not blocked.
@@ -65,34 +28,6 @@ bool Answers(HWND window) {
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000,
                                &result) != 0;
-}
-
-bool CloseAndWait(Morvane& app, HWND main) {
-    return PostMessageA(main, WM_CLOSE, 0, 0) && app.WaitExit();
-}
-
-// Processes still running the tool at path (what a hung command leaves).
-int ToolProcesses(const std::string& path) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    int count = 0;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, "bin.exe") != 0) continue;
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (!process) continue;
-        char image[MAX_PATH * 2] = "";
-        DWORD size = sizeof image;
-        if (QueryFullProcessImageNameA(process, 0, image, &size) &&
-            lstrcmpiA(image, path.c_str()) == 0) {
-            ++count;
-        }
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 std::string WithLimit(int limit, bool lock) {
@@ -103,9 +38,8 @@ std::string WithLimit(int limit, bool lock) {
 
 TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     Morvane app;
-    Prepare(app, WithLimit(50, true));
-    ASSERT_TRUE(app.SetToolVolume("0.80"));
-    ASSERT_TRUE(SetMode(app, "hang"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.80"));
+    ASSERT_TRUE(app.SetToolMode("hang"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
@@ -119,20 +53,22 @@ TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     EXPECT_EQ(app.ToolCalls().size(), 1u);
 
     // Once the command is given up on, the cycles go on and correct.
-    ASSERT_TRUE(SetMode(app, ""));
+    ASSERT_TRUE(app.SetToolMode(""));
     ASSERT_TRUE(WaitFor([&] { return HasSet(app, "50"); }, kCommandTimeoutMs + kTimeout));
     const std::vector<ToolCall> calls = app.ToolCalls();
     ASSERT_GE(calls.size(), 2u);
     EXPECT_GE(calls[1].whenMs - hungAt, kCommandTimeoutMs - 500);
 
     // Hung at the exit: the exit takes its usual time and ends the tool.
-    ASSERT_TRUE(SetMode(app, "hang"));
+    ASSERT_TRUE(app.SetToolMode("hang"));
     const long long hangAgain = NowMs();
-    ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, hangAgain) >= 1; }, kTimeout));
+    ASSERT_TRUE(
+        WaitFor([&] { return CountCalls(app.ToolCalls(), false, hangAgain) >= 1; }, kTimeout));
+    EXPECT_EQ(ProcessesRunning(app.Path(L"bin.exe")).size(), 1u);
     const long long closedAt = NowMs();
-    ASSERT_TRUE(CloseAndWait(app, main));
+    ASSERT_TRUE(app.Close(main));
     EXPECT_LT(NowMs() - closedAt, 6000);
-    EXPECT_TRUE(WaitFor([&] { return ToolProcesses(app.Path("bin.exe")) == 0; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(app.Path(L"bin.exe")).empty(); }, 5000));
 }
 
 TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
@@ -147,8 +83,7 @@ TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
         {"binary-tail", true},
     };
     Morvane app;
-    Prepare(app, WithLimit(50, true));
-    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.50"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     for (const Case& c : cases) {
@@ -157,30 +92,31 @@ TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
         // after the change has the new mode, and so has every call that
         // sees the raised volume.
         const long long modeAt = NowMs();
-        ASSERT_TRUE(SetMode(app, c.mode));
-        ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, modeAt) >= 1; }, kTimeout));
+        ASSERT_TRUE(app.SetToolMode(c.mode));
+        ASSERT_TRUE(
+            WaitFor([&] { return CountCalls(app.ToolCalls(), false, modeAt) >= 1; }, kTimeout));
         const long long raisedAt = NowMs();
         ASSERT_TRUE(app.SetToolVolume("0.80"));
         // Two queries: a correction due after the first would be logged
         // before the second.
-        ASSERT_TRUE(WaitFor([&] { return CountCalls(app, false, raisedAt) >= 2; }, kTimeout));
+        ASSERT_TRUE(
+            WaitFor([&] { return CountCalls(app.ToolCalls(), false, raisedAt) >= 2; }, kTimeout));
         EXPECT_TRUE(Answers(main));
         EXPECT_EQ(HasSet(app, "50", raisedAt), c.answerSurvives);
         EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
 
         // A sound answer again: the next cycles correct as usual.
-        ASSERT_TRUE(SetMode(app, ""));
+        ASSERT_TRUE(app.SetToolMode(""));
         ASSERT_TRUE(
             WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.50"; }, kTimeout));
     }
-    ASSERT_TRUE(CloseAndWait(app, main));
+    ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "50");
 }
 
 TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     Morvane app;
-    Prepare(app, WithLimit(50, true));
-    ASSERT_TRUE(app.SetToolVolume("0.50"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.50"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
@@ -206,7 +142,7 @@ TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     // And by a working tool again: the next cycle finds and uses it.
     ASSERT_TRUE(app.InstallTool());
     ASSERT_TRUE(WaitFor([&] { return HasSet(app, "50"); }, kTimeout));
-    ASSERT_TRUE(CloseAndWait(app, main));
+    ASSERT_TRUE(app.Close(main));
 }
 
 TEST(Fault_Config, OddSettingsFilesAreReadAndKeptAtExit) {
@@ -237,16 +173,16 @@ TEST(Fault_Config, OddSettingsFilesAreReadAndKeptAtExit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Morvane app("morvane config");
-        Prepare(app, c.config);
+        ASSERT_TRUE(app.Prepare(c.config));
         HWND main = app.StartToMainWindow("pw");
         ASSERT_TRUE(main);
-        const bool checked = Send(GetDlgItem(main, kCheckLock), BM_GETCHECK) == BST_CHECKED;
+        const bool checked = Send(GetDlgItem(main, IDC_CHECK_LOCK), BM_GETCHECK) == BST_CHECKED;
         if (c.label) {
-            EXPECT_EQ(ItemText(main, kLimitLabel), c.label);
+            EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), c.label);
             EXPECT_EQ(checked, c.checked);
         }
         MoveSlider(main, 45);
-        ASSERT_TRUE(CloseAndWait(app, main));
+        ASSERT_TRUE(app.Close(main));
 
         EXPECT_EQ(app.Setting("vol"), "45");
         EXPECT_EQ(app.Setting("isLock"), checked ? "1" : "0");
@@ -270,7 +206,7 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
     for (const bool folderToo : {false, true}) {
         SCOPED_TRACE(folderToo ? "read-only folder and file" : "read-only file");
         Morvane app("morvane read-only");
-        Prepare(app, config);
+        ASSERT_TRUE(app.Prepare(config));
         const std::string ini = app.Path("config.ini");
         ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
         if (folderToo) {
@@ -285,11 +221,11 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
 
         HWND main = app.StartToMainWindow("secret");
         ASSERT_TRUE(main);
-        EXPECT_EQ(ItemText(main, kLimitLabel), "30");
+        EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "30");
         MoveSlider(main, 45);
         ClickLock(main, false);
         const long long closedAt = NowMs();
-        EXPECT_TRUE(CloseAndWait(app, main));
+        EXPECT_TRUE(app.Close(main));
         EXPECT_LT(NowMs() - closedAt, 6000);
         EXPECT_EQ(app.Windows(nullptr, nullptr, true).size(), 0u);
         CloseHandle(guard);
@@ -298,53 +234,16 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
     }
 }
 
-namespace {
-
-// A second copy of the program started from another's folder.
-class SecondCopy {
-public:
-    explicit SecondCopy(const std::string& exe) {
-        std::string commandLine = "\"" + exe + "\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &m_process);
-    }
-    ~SecondCopy() {
-        if (!m_process.hProcess) return;
-        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(m_process.hProcess, 1);
-            WaitForSingleObject(m_process.hProcess, kTimeout);
-        }
-        CloseHandle(m_process.hProcess);
-        CloseHandle(m_process.hThread);
-    }
-    bool Started() const { return m_process.hProcess != nullptr; }
-    bool WaitExit() const { return WaitForSingleObject(m_process.hProcess, kTimeout) == 0; }
-
-    DWORD pid() const { return m_process.dwProcessId; }
-
-private:
-    PROCESS_INFORMATION m_process = {};
-};
-
-}  // namespace
-
 TEST(Fault_Copies, TwoCopiesInOneFolderBothCloseAndLeaveOneWholeFile) {
     Morvane first("morvane two copies");
-    Prepare(first, WithLimit(30, true) + "p1=pw\r\n");
+    ASSERT_TRUE(first.Prepare(WithLimit(30, true) + "p1=pw\r\n"));
     HWND firstMain = first.StartToMainWindow("pw");
     ASSERT_TRUE(firstMain);
 
-    SecondCopy second(first.Path("Morvane.exe"));
-    ASSERT_TRUE(second.Started());
-    HWND prompt = WaitWindowOf(second.pid(), kVerifyPrompt);
-    ASSERT_TRUE(prompt);
-    ASSERT_TRUE(
-        Send(GetDlgItem(prompt, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pw")));
-    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDOK)));
-    HWND secondMain = WaitWindowOf(second.pid(), "Morvane");
+    Process second;
+    ASSERT_TRUE(second.Start(first.Path(L"Morvane.exe")));
+    ASSERT_TRUE(AnswerPrompt(WaitWindow(second.pid(), "#32770", kVerifyPrompt), "pw"));
+    HWND secondMain = WaitWindow(second.pid(), "#32770", "Morvane");
     ASSERT_TRUE(secondMain);
     ASSERT_NE(secondMain, firstMain);
     const std::string storedPassword = first.Setting("p1");
@@ -368,7 +267,7 @@ TEST(Fault_Copies, TwoCopiesInOneFolderBothCloseAndLeaveOneWholeFile) {
 TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     // Chinese folder names pass MAX_PATH bytes in code page 936 long before
     // they pass MAX_PATH characters, which is all the system itself needs.
-    testing_support::TempDir base("morvane long");
+    TempDir base("morvane long");
     ASSERT_FALSE(base.path().empty());
     std::string dir = base.path();
     std::string level;
@@ -378,45 +277,27 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
         ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr)) << GetLastError();
     }
     const std::string exe = dir + "Morvane.exe";
-    ASSERT_TRUE(testing_support::CopyBuildProgram("Morvane.exe", exe));
-    ASSERT_TRUE(testing_support::CopyBuildProgram("fakevol.exe", dir + "bin.exe"));
+    ASSERT_TRUE(CopyBuildProgram("Morvane.exe", exe));
+    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir + "bin.exe"));
     ASSERT_TRUE(WriteFile(dir + "config.ini", WithLimit(25, true)));
     ASSERT_TRUE(WriteFile(dir + "fake-volume.txt", "0.80"));
 
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process))
-        << GetLastError();
-    CloseHandle(process.hThread);
-    struct Ending {
-        HANDLE process;
-        ~Ending() {
-            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
-            WaitForSingleObject(process, kTimeout);
-            CloseHandle(process);
-        }
-    } ending{process.hProcess};
-
-    HWND prompt = WaitWindowOf(process.dwProcessId, "设定密码");
+    Process program;
+    ASSERT_TRUE(program.Start(Wide(exe))) << GetLastError();
+    HWND prompt = WaitWindow(program.pid(), "#32770", kSetPrompt);
     if (!prompt) {
-        HWND warning = WaitWindowOf(process.dwProcessId, kWarning);
+        HWND warning = WaitWindow(program.pid(), "#32770", kWarning);
         FAIL() << "no prompt; the program said: "
-               << (warning ? ItemText(warning, kMessageBoxText) : "nothing");
+               << (warning ? ReadMessageBox(warning).text : "nothing");
     }
-    ASSERT_TRUE(
-        Send(GetDlgItem(prompt, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pw")));
-    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDOK)));
-    HWND main = WaitWindowOf(process.dwProcessId, "Morvane");
+    ASSERT_TRUE(AnswerPrompt(prompt, "pw"));
+    HWND main = WaitWindow(program.pid(), "#32770", "Morvane");
     ASSERT_TRUE(main);
-    EXPECT_EQ(ItemText(main, kLimitLabel), "25");
+    EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "25");
     // The worker reaches the tool in the deep folder and corrects.
     EXPECT_TRUE(WaitFor([&] { return ReadFile(dir + "fake-volume.txt") == "0.25"; }, kTimeout));
     PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, kTimeout), WAIT_OBJECT_0);
+    EXPECT_TRUE(program.WaitExit());
     char stored[64] = "";
     GetPrivateProfileStringA("user", "p1", "", stored, sizeof stored, (dir + "config.ini").c_str());
     EXPECT_STRNE(stored, "");
@@ -428,8 +309,7 @@ TEST(Fault_Path, FolderNamesInCodePage936Work) {
         SCOPED_TRACE(name);
         Morvane app(name);
         ASSERT_NE(app.dir().path().find(name), std::string::npos);
-        Prepare(app, WithLimit(25, true));
-        ASSERT_TRUE(app.SetToolVolume("0.80"));
+        ASSERT_TRUE(app.Prepare(WithLimit(25, true), "0.80"));
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
         ASSERT_TRUE(WaitFor([&] { return HasSet(app, "25"); }, kTimeout));
@@ -437,7 +317,7 @@ TEST(Fault_Path, FolderNamesInCodePage936Work) {
         EXPECT_NE(app.ToolCalls().front().commandLine.find(app.Path("bin.exe")), std::string::npos)
             << app.ToolCalls().front().commandLine;
         MoveSlider(main, 35);
-        ASSERT_TRUE(CloseAndWait(app, main));
+        ASSERT_TRUE(app.Close(main));
         EXPECT_EQ(app.Setting("vol"), "35");
     }
 }

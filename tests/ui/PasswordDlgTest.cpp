@@ -8,21 +8,12 @@
 #include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/DialogDriver.h"
 #include "ui/PasswordDlg.h"
 #include "ui/PasswordHash.h"
 
-using namespace dialog_driver;
-using testing_support::TempDir;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
-
-// Texts in code page 936, as the windows hold them.
-const char kCaptionSet[] = "设定密码";
-const char kCaptionVerify[] = "验证密码";
-const char kCaptionChange[] = "修改密码";
-const char kWrongPassword[] = "密码错误，请重新输入。";
 
 // A settings folder of its own, made the one the shared state points at.
 class PasswordDlgTest : public ::testing::Test {
@@ -44,14 +35,17 @@ protected:
     INT_PTR Run(int mode, const std::function<void()>& script) {
         CPasswordDlg dlg;
         dlg.m_nMode = mode;
-        return WithDriver([&] { return dlg.DoModal(); }, script);
+        INT_PTR result = 0;
+        EXPECT_TRUE(WithDriver([&] { result = dlg.DoModal(); }, script))
+            << "a dialog stayed open after the driver finished";
+        return result;
     }
     // Types text and presses OK in the prompt with that caption.
     std::function<void()> Enter(const char* caption, const char* text) {
         return [caption, text] {
-            HWND dlg = WaitForDialog(caption);
+            HWND dlg = WaitOwnDialog(caption);
             if (!dlg) return;
-            Type(dlg, IDC_EDIT_PASSWORD, text);
+            SetItemText(dlg, IDC_EDIT_PASSWORD, text);
             Click(dlg, IDOK);
         };
     }
@@ -67,8 +61,8 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
         const char* caption;
         const char* label;
     } cases[] = {
-        {0, kCaptionSet, "新密码"}, {1, kCaptionVerify, "密码"}, {2, kCaptionChange, "新密码"},
-        {3, "密码", "新密码"},      {-1, "密码", "新密码"},
+        {0, kSetPrompt, "新密码"}, {1, kVerifyPrompt, "密码"}, {2, kChangePrompt, "新密码"},
+        {3, "密码", "新密码"},     {-1, "密码", "新密码"},
     };
     for (const Case& c : cases) {
         HWND dlg = nullptr;
@@ -77,9 +71,9 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
         LONG_PTR style = 0;
         HWND owner = nullptr;
         const INT_PTR result = Run(c.mode, [&] {
-            dlg = WaitForDialog(c.caption);
+            dlg = WaitOwnDialog(c.caption);
             if (!dlg) return;
-            label = WindowText(GetDlgItem(dlg, IDC_STATIC_LABEL));
+            label = ItemText(dlg, IDC_STATIC_LABEL);
             editHasFocus =
                 WaitFor([&] { return FocusOf(dlg) == GetDlgItem(dlg, IDC_EDIT_PASSWORD); }, 2000);
             style = GetWindowLongPtrA(GetDlgItem(dlg, IDC_EDIT_PASSWORD), GWL_STYLE);
@@ -97,14 +91,14 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
 }
 
 TEST_F(PasswordDlgTest, VerifyLetsAnyoneInWhenNoPasswordIsStored) {
-    EXPECT_EQ(Run(1, Enter(kCaptionVerify, "whatever")), IDOK);
+    EXPECT_EQ(Run(1, Enter(kVerifyPrompt, "whatever")), IDOK);
     EXPECT_EQ(FileValue(), "<missing>") << "nothing is written";
 }
 
 TEST_F(PasswordDlgTest, VerifyAcceptsTheRightPassword) {
     const CString hash = HashPassword("\xC3\xD8\xC3\xDC pw");
     StorePassword(hash);
-    EXPECT_EQ(Run(1, Enter(kCaptionVerify, "\xC3\xD8\xC3\xDC pw")), IDOK);
+    EXPECT_EQ(Run(1, Enter(kVerifyPrompt, "\xC3\xD8\xC3\xDC pw")), IDOK);
     EXPECT_EQ(FileValue(), hash.c_str()) << "a hash is left as it is";
     EXPECT_EQ(State().password, hash);
 }
@@ -114,19 +108,14 @@ TEST_F(PasswordDlgTest, WrongPasswordKeepsThePromptOpenAndSaysSo) {
     std::string boxText;
     bool cleared = false, focused = false, stillOpen = false;
     const INT_PTR result = Run(1, [&] {
-        HWND dlg = WaitForDialog(kCaptionVerify);
+        HWND dlg = WaitOwnDialog(kVerifyPrompt);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "wrong");
-        Click(dlg, IDOK);
-        HWND box = WaitForOwnedDialog(dlg);
-        if (!box) return;
-        boxText = MessageBoxText(box);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        boxText = AnswerRefused(dlg, "wrong");
         HWND edit = GetDlgItem(dlg, IDC_EDIT_PASSWORD);
-        cleared = WaitFor([&] { return WindowText(edit).empty(); }, kFindTimeoutMs);
-        focused = WaitFor([&] { return !IsWindow(box) && FocusOf(dlg) == edit; }, kFindTimeoutMs);
+        cleared = WaitFor([&] { return ItemText(dlg, IDC_EDIT_PASSWORD).empty(); }, kTimeout);
+        focused = WaitFor([&] { return FocusOf(dlg) == edit; }, kTimeout);
         stillOpen = IsWindowVisible(dlg);
-        Type(dlg, IDC_EDIT_PASSWORD, "right");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
         Click(dlg, IDOK);
     });
     EXPECT_EQ(boxText, kWrongPassword);
@@ -152,9 +141,9 @@ TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxRefuse) {
     StorePassword(hash);
     for (const Case& c : cases) {
         const INT_PTR result = Run(1, [&] {
-            HWND dlg = WaitForDialog(kCaptionVerify);
+            HWND dlg = WaitOwnDialog(kVerifyPrompt);
             if (!dlg) return;
-            Type(dlg, IDC_EDIT_PASSWORD, "right");
+            SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
             c.act(dlg);
         });
         EXPECT_EQ(result, IDCANCEL) << c.name;
@@ -164,9 +153,9 @@ TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxRefuse) {
 
 TEST_F(PasswordDlgTest, EnterInTheEditBoxMeansOk) {
     const INT_PTR result = Run(0, [&] {
-        HWND dlg = WaitForDialog(kCaptionSet);
+        HWND dlg = WaitOwnDialog(kSetPrompt);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "typed");
+        SetItemText(dlg, IDC_EDIT_PASSWORD, "typed");
         PostMessageA(GetDlgItem(dlg, IDC_EDIT_PASSWORD), WM_KEYDOWN, VK_RETURN, 0x001C0001);
     });
     EXPECT_EQ(result, IDOK);
@@ -177,7 +166,7 @@ TEST_F(PasswordDlgTest, SetAndChangeStoreOnlyAHash) {
     struct Case {
         int mode;
         const char* caption;
-    } cases[] = {{0, kCaptionSet}, {2, kCaptionChange}};
+    } cases[] = {{0, kSetPrompt}, {2, kChangePrompt}};
     for (const Case& c : cases) {
         StorePassword("old plain");
         const char* entered = "new \xC3\xD8\xC3\xDC";
@@ -188,13 +177,13 @@ TEST_F(PasswordDlgTest, SetAndChangeStoreOnlyAHash) {
         EXPECT_TRUE(VerifyPassword(entered, stored.c_str()));
         EXPECT_EQ(State().password, stored.c_str()) << "takes effect without a restart";
         // The next verify prompt accepts the new password, not the old one.
-        EXPECT_EQ(Run(1, Enter(kCaptionVerify, entered)), IDOK) << c.mode;
+        EXPECT_EQ(Run(1, Enter(kVerifyPrompt, entered)), IDOK) << c.mode;
     }
 }
 
 TEST_F(PasswordDlgTest, EmptyNewPasswordClearsIt) {
     StorePassword(HashPassword("old"));
-    EXPECT_EQ(Run(2, Enter(kCaptionChange, "")), IDOK);
+    EXPECT_EQ(Run(2, Enter(kChangePrompt, "")), IDOK);
     EXPECT_EQ(FileValue(), "");
     EXPECT_EQ(State().password, "");
 }
@@ -202,12 +191,12 @@ TEST_F(PasswordDlgTest, EmptyNewPasswordClearsIt) {
 TEST_F(PasswordDlgTest, LegacyPlainPasswordVerifiesAndIsUpgraded) {
     const char* legacy = "\xBE\xC9\xC3\xDC 123";
     StorePassword(legacy);
-    EXPECT_EQ(Run(1, Enter(kCaptionVerify, legacy)), IDOK);
+    EXPECT_EQ(Run(1, Enter(kVerifyPrompt, legacy)), IDOK);
     const std::string stored = FileValue();
     EXPECT_TRUE(IsPasswordHash(stored.c_str())) << stored;
     EXPECT_TRUE(VerifyPassword(legacy, stored.c_str()));
     EXPECT_EQ(State().password, stored.c_str());
-    EXPECT_EQ(Run(1, Enter(kCaptionVerify, legacy)), IDOK) << "still the same password";
+    EXPECT_EQ(Run(1, Enter(kVerifyPrompt, legacy)), IDOK) << "still the same password";
 }
 
 TEST_F(PasswordDlgTest, UnwritableSettingsFileKeepsTheOldPassword) {
@@ -216,15 +205,9 @@ TEST_F(PasswordDlgTest, UnwritableSettingsFileKeepsTheOldPassword) {
     State().iniPath = (dir / "missing folder\\config.ini").c_str();
     std::string boxText;
     const INT_PTR result = Run(2, [&] {
-        HWND dlg = WaitForDialog(kCaptionChange);
+        HWND dlg = WaitOwnDialog(kChangePrompt);
         if (!dlg) return;
-        Type(dlg, IDC_EDIT_PASSWORD, "new");
-        Click(dlg, IDOK);
-        HWND box = WaitForOwnedDialog(dlg);
-        if (!box) return;
-        boxText = MessageBoxText(box);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        WaitFor([&] { return !IsWindow(box); }, kFindTimeoutMs);
+        boxText = AnswerRefused(dlg, "new");
         Click(dlg, IDCANCEL);
     });
     EXPECT_NE(boxText.find("config.ini"), std::string::npos) << "the user is told: " << boxText;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "tests/support/TestSupport.h"
 #include "ui/PasswordHash.h"
 
 namespace {
@@ -128,19 +129,17 @@ TEST(PasswordHash_IsPasswordHash, TakesMalformedValuesAsPlainText) {
     EXPECT_TRUE(IsPasswordHash(("pbkdf2-sha256$100$00AB$" + std::string(64, 'F')).c_str()));
 }
 
-TEST(PasswordHash_VerifyPassword, ChecksWellUnderAQuarterSecond) {
+// The exact time is printed and recorded; the bound is one that only a fault
+// breaks (iterations ten times too many), not a loaded machine.
+TEST(PasswordHash_VerifyPassword, ChecksWellUnderASecond) {
     const CString stored = HashPassword("a reasonably long pass phrase");
     ASSERT_FALSE(stored.IsEmpty());
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    const double start = testing_support::PreciseMs();
     EXPECT_TRUE(VerifyPassword("a reasonably long pass phrase", stored));
-    QueryPerformanceCounter(&end);
-    const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                      static_cast<double>(frequency.QuadPart);
+    const double ms = testing_support::PreciseMs() - start;
     RecordProperty("verify_ms", static_cast<int>(ms));
     printf("one check of %u iterations: %.1f ms\n", kPasswordIterations, ms);
-    EXPECT_LT(ms, 250.0);
+    EXPECT_LT(ms, 1000.0);
 }
 
 TEST(PasswordHash_ConstantTimeEqual, FindsADifferenceAnywhere) {

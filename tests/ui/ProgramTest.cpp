@@ -5,63 +5,31 @@
 
 #include <gtest/gtest.h>
 
+#include "res/resource.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/ProgramDriver.h"
+#include "ui/Tray.h"
 
-using namespace program_driver;
-using testing_support::NowMs;
-using testing_support::WaitFor;
+using namespace testing_support;
 
 namespace {
 
-const char kSetPrompt[] = "设定密码";
-const char kVerifyPrompt[] = "验证密码";
-const char kChangePrompt[] = "修改密码";
-const char kWarning[] = "警告";
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
-// A message box shows its text in a static control with this identifier.
-constexpr int kMessageBoxText = 0xFFFF;
-
-// A folder with the program and the fake tool; config is the settings
-// file's text ("" for none).
-void Prepare(Morvane& app, const std::string& config, bool withTool = true) {
-    ASSERT_FALSE(app.dir().path().empty());
-    ASSERT_TRUE(app.InstallProgram());
-    if (withTool) {
-        ASSERT_TRUE(app.InstallTool());
-    }
-    if (!config.empty()) {
-        ASSERT_TRUE(app.WriteConfig(config));
-    }
-}
-
-bool CloseMainWindow(Morvane& app, HWND main) {
-    return PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0) && app.WaitExit();
-}
-
-size_t CountSets(const std::vector<ToolCall>& calls, const std::string& value) {
-    size_t count = 0;
-    for (const ToolCall& call : calls) {
-        count += call.IsSet() && call.commandLine.find("-v " + value) != std::string::npos;
-    }
-    return count;
-}
 
 }  // namespace
 
 TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
     Morvane app;
-    Prepare(app, "[user]\r\nvol=30x\r\nisLock=1\r\n", /*withTool=*/false);
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30x\r\nisLock=1\r\n", /*toolVolume=*/nullptr));
     ASSERT_TRUE(app.Start());
 
     HWND warning = app.WaitDialog(kWarning);
     ASSERT_TRUE(warning);
-    EXPECT_EQ(ItemText(warning, kMessageBoxText), kMissingToolText);
+    EXPECT_EQ(ReadMessageBox(warning).text, kMissingToolText);
     // The icon is there before the tool check, and the prompt never comes.
     EXPECT_EQ(app.TrayIcons().size(), 1u);
     EXPECT_TRUE(app.Windows("#32770", kSetPrompt, false).empty());
 
-    ASSERT_TRUE(PostMessageA(warning, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+    ASSERT_TRUE(Click(warning, IDOK));
     ASSERT_TRUE(app.WaitExit());
     // The exit still writes back what was loaded, normalised.
     EXPECT_EQ(app.Setting("vol"), "30");
@@ -70,16 +38,14 @@ TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
 
 TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     Morvane app;
-    Prepare(app, "");
-    ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
+    ASSERT_TRUE(app.Prepare(""));
     // The main window waits behind the prompt.
-    HWND main = app.MainWindow();
+    HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
     EXPECT_FALSE(IsWindowVisible(main));
     ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "open sesame"));
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
-    ASSERT_TRUE(CloseMainWindow(app, main));
+    ASSERT_TRUE(app.Close(main));
     const std::string stored = app.Setting("p1");
     EXPECT_NE(stored, "<missing>");
     EXPECT_NE(stored, "");
@@ -88,16 +54,20 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     EXPECT_EQ(app.Setting("isLock"), "0");
 
     ASSERT_TRUE(app.Start());
+    // A wrong password is refused, and the prompt stays.
+    HWND prompt = app.WaitDialog(kVerifyPrompt);
+    EXPECT_EQ(AnswerRefused(prompt, "open sesame!"), kWrongPassword);
+    EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
     main = nullptr;
     ASSERT_TRUE(WaitFor([&] { return Visible(main = app.MainWindow()); }, kTimeout));
-    ASSERT_TRUE(CloseMainWindow(app, main));
+    ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("p1"), stored);
 }
 
 TEST(Program_Start, CancelledPromptExitsInOrderSavingSettings) {
     Morvane app;
-    Prepare(app, "[user]\r\nvol=abc\r\nisLock=true\r\n");
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=abc\r\nisLock=true\r\n"));
     ASSERT_TRUE(app.Start());
     ASSERT_TRUE(app.CancelPrompt(kSetPrompt));
     ASSERT_TRUE(app.WaitExit());
@@ -125,37 +95,52 @@ TEST(Program_Start, ShowsLoadedSettingsAfterThePrompt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.config);
         Morvane app;
-        Prepare(app, c.config);
+        ASSERT_TRUE(app.Prepare(c.config));
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
-        EXPECT_EQ(Send(GetDlgItem(main, kCheckLock), BM_GETCHECK), c.checked);
-        EXPECT_EQ(Send(GetDlgItem(main, kSlider), TBM_GETPOS), c.position);
-        EXPECT_EQ(ItemText(main, kLimitLabel), c.label);
-        EXPECT_EQ(Send(GetDlgItem(main, kSlider), TBM_GETRANGEMAX), 100);
+        EXPECT_EQ(Send(GetDlgItem(main, IDC_CHECK_LOCK), BM_GETCHECK), c.checked);
+        EXPECT_EQ(Send(GetDlgItem(main, IDC_SLIDER), TBM_GETPOS), c.position);
+        EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), c.label);
+        EXPECT_EQ(Send(GetDlgItem(main, IDC_SLIDER), TBM_GETRANGEMAX), 100);
         EXPECT_EQ(WindowCaption(main), "Morvane");
     }
 }
 
+TEST(Program_Start, SecondCopyRunsOnItsOwn) {
+    Morvane first;
+    ASSERT_TRUE(first.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n"));
+    HWND firstMain = first.StartToMainWindow();
+    ASSERT_TRUE(firstMain);
+    Morvane second;
+    ASSERT_TRUE(second.Prepare("[user]\r\nvol=70\r\nisLock=0\r\n"));
+    HWND secondMain = second.StartToMainWindow();
+    ASSERT_TRUE(secondMain);
+    EXPECT_NE(firstMain, secondMain);
+    // One icon each: the first copy sees its own and the second's.
+    EXPECT_EQ(second.TrayIcons().size(), 1u);
+    EXPECT_EQ(first.TrayIcons().size(), 2u);
+    EXPECT_EQ(ItemText(secondMain, IDC_STATIC_VALUE), "70");
+    ASSERT_TRUE(second.Close(secondMain));
+    EXPECT_TRUE(Visible(firstMain));
+}
+
 TEST(Program_Limit, SliderAndLockReachTheToolAndTheSettingsFile) {
     Morvane app;
-    Prepare(app, "[user]\r\nvol=30\r\nisLock=0\r\n");
-    ASSERT_TRUE(app.SetToolVolume("0.62"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=30\r\nisLock=0\r\n", "0.62"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
 
     MoveSlider(main, 40);
-    EXPECT_EQ(ItemText(main, kLimitLabel), "40");
+    EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "40");
     ClickLock(main, true);
     // The next cycle reads 62, above 40, and sets 40; the one after reads 40
     // and leaves it.
-    ASSERT_TRUE(WaitFor([&] { return CountSets(app.ToolCalls(), "40") >= 1; }, kTimeout));
+    ASSERT_TRUE(WaitFor([&] { return CountCalls(app.ToolCalls(), true, 0, "40") >= 1; }, kTimeout));
     // The tool logs its command line before it acts on it.
-    EXPECT_TRUE(
-        WaitFor([&] { return testing_support::ReadFile(app.Path("fake-volume.txt")) == "0.40"; },
-                kTimeout));
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.40"; }, kTimeout));
     const size_t queriesBefore = app.ToolCalls().size();
     ASSERT_TRUE(WaitFor([&] { return app.ToolCalls().size() >= queriesBefore + 2; }, kTimeout));
-    EXPECT_EQ(CountSets(app.ToolCalls(), "40"), 1u);
+    EXPECT_EQ(CountCalls(app.ToolCalls(), true, 0, "40"), 1u);
 
     // Lock off: at most the query already under way, then silence for more
     // than a cycle.
@@ -165,14 +150,14 @@ TEST(Program_Limit, SliderAndLockReachTheToolAndTheSettingsFile) {
 
     // Nothing is written until the exit.
     EXPECT_EQ(app.Setting("vol"), "30");
-    ASSERT_TRUE(CloseMainWindow(app, main));
+    ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "40");
     EXPECT_EQ(app.Setting("isLock"), "0");
 }
 
 TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     Morvane app;
-    Prepare(app, "");
+    ASSERT_TRUE(app.Prepare(""));
     HWND main = app.StartToMainWindow("pw");
     ASSERT_TRUE(main);
     ASSERT_EQ(app.TrayIcons().size(), 1u);
@@ -189,35 +174,33 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     EXPECT_FALSE(IsWindowVisible(main));
 
     // The right button acts like the left; OK brings the window back.
-    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_RBUTTONDOWN));
+    ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
     ASSERT_TRUE(WaitFor([&] { return Visible(main) && !IsIconic(main); }, kTimeout));
 
     // Releases, moves and double clicks open nothing: once a later posted
     // message has been handled, no prompt is there.
-    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONUP);
-    PostMessageA(main, kTrayCallback, kTrayId, WM_MOUSEMOVE);
-    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDBLCLK);
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONUP);
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_MOUSEMOVE);
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
     ASSERT_TRUE(PostSliderMoveAndWait(main, 55));
     EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
 
     // A click while the window is shown still asks.
-    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN);
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
     EXPECT_TRUE(Visible(main));
 }
 
 TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
     Morvane app;
-    Prepare(app, "");
-    ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.WaitDialog(kSetPrompt));
-    HWND main = app.MainWindow();
+    ASSERT_TRUE(app.Prepare(""));
+    HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
     // Handled before the prompt's OK below: a click that was not ignored
     // would open a verify prompt and hold the main window back.
-    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN));
-    ASSERT_TRUE(PostMessageA(main, kTrayCallback, kTrayId, WM_RBUTTONDOWN));
+    ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN));
+    ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN));
     ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "pw"));
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
     EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
@@ -225,11 +208,11 @@ TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
 
 TEST(Program_Keys, EscapeAndEnterDoNothing) {
     Morvane app;
-    Prepare(app, "[user]\r\nvol=20\r\n");
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=20\r\n"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     // Sent where the keyboard focus would be, and to the dialog itself.
-    for (HWND target : {GetDlgItem(main, kCheckLock), GetDlgItem(main, kSlider), main}) {
+    for (HWND target : {GetDlgItem(main, IDC_CHECK_LOCK), GetDlgItem(main, IDC_SLIDER), main}) {
         for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
             PostMessageA(target, WM_KEYDOWN, key, 1);
             PostMessageA(target, WM_KEYUP, key, 0xC0000001);
@@ -242,8 +225,7 @@ TEST(Program_Keys, EscapeAndEnterDoNothing) {
 
 TEST(Program_Exit, ClosingSavesStopsTheWorkerAndRemovesTheIcon) {
     Morvane app;
-    Prepare(app, "[user]\r\nvol=50\r\nisLock=1\r\n");
-    ASSERT_TRUE(app.SetToolVolume("0.30"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=50\r\nisLock=1\r\n", "0.30"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return app.ToolCalls().size() >= 2; }, kTimeout));
@@ -272,7 +254,7 @@ TEST(Program_Exit, ClosingSavesStopsTheWorkerAndRemovesTheIcon) {
 
 TEST(Program_Tray, TaskbarCreatedPutsTheIconBack) {
     Morvane app;
-    Prepare(app, "");
+    ASSERT_TRUE(app.Prepare(""));
     HWND main = app.StartToMainWindow("pw");
     ASSERT_TRUE(main);
     const std::vector<HWND> before = app.TrayIcons();
@@ -307,7 +289,7 @@ TEST(Program_Session, EndingSessionSavesTheSettings) {
     for (const Case& c : {Case{TRUE, "65"}, Case{FALSE, "10"}}) {
         SCOPED_TRACE(c.ending);
         Morvane app;
-        Prepare(app, "[user]\r\nvol=10\r\nisLock=0\r\n");
+        ASSERT_TRUE(app.Prepare("[user]\r\nvol=10\r\nisLock=0\r\n"));
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
         MoveSlider(main, 65);
@@ -323,46 +305,29 @@ TEST(Program_Session, EndingSessionSavesTheSettings) {
 
 TEST(Program_Password, ButtonOpensTheChangePrompt) {
     Morvane app;
-    Prepare(app, "");
+    ASSERT_TRUE(app.Prepare(""));
     HWND main = app.StartToMainWindow("old");
     ASSERT_TRUE(main);
-    ASSERT_TRUE(PostMessageA(main, WM_COMMAND, MAKEWPARAM(kPasswordButton, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(main, kPasswordButton))));
+    ASSERT_TRUE(Click(main, IDC_BUTTON_PASSWORD));
     ASSERT_TRUE(app.AnswerPrompt(kChangePrompt, "new"));
-    // The new password is the one the icon asks for.
-    PostMessageA(main, kTrayCallback, kTrayId, WM_LBUTTONDOWN);
+    // The new password is the one the icon asks for, and the old one is not.
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
+    HWND prompt = app.WaitDialog(kVerifyPrompt);
+    EXPECT_EQ(AnswerRefused(prompt, "old"), kWrongPassword);
+    EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "new"));
-    ASSERT_TRUE(CloseMainWindow(app, main));
+    ASSERT_TRUE(app.Close(main));
 }
 
 TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
     Morvane app("Volume R&D (x86)");
     ASSERT_NE(app.dir().path().find("R&D ("), std::string::npos);
-    Prepare(app, "[user]\r\nvol=25\r\nisLock=1\r\n");
-    ASSERT_TRUE(app.SetToolVolume("0.80"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=25\r\nisLock=1\r\n", "0.80"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
-    ASSERT_TRUE(WaitFor([&] { return CountSets(app.ToolCalls(), "25") >= 1; }, kTimeout));
+    ASSERT_TRUE(WaitFor([&] { return CountCalls(app.ToolCalls(), true, 0, "25") >= 1; }, kTimeout));
     MoveSlider(main, 35);
-    ASSERT_TRUE(CloseMainWindow(app, main));
+    ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "35");
     EXPECT_EQ(app.Setting("isLock"), "1");
-}
-
-TEST(Program_Start, SecondCopyRunsOnItsOwn) {
-    Morvane first;
-    Prepare(first, "[user]\r\nvol=30\r\nisLock=0\r\n");
-    HWND firstMain = first.StartToMainWindow();
-    ASSERT_TRUE(firstMain);
-    Morvane second;
-    Prepare(second, "[user]\r\nvol=70\r\nisLock=0\r\n");
-    HWND secondMain = second.StartToMainWindow();
-    ASSERT_TRUE(secondMain);
-    EXPECT_NE(firstMain, secondMain);
-    // One icon each: the first copy sees its own and the second's.
-    EXPECT_EQ(second.TrayIcons().size(), 1u);
-    EXPECT_EQ(first.TrayIcons().size(), 2u);
-    EXPECT_EQ(ItemText(secondMain, kLimitLabel), "70");
-    ASSERT_TRUE(CloseMainWindow(second, secondMain));
-    EXPECT_TRUE(Visible(firstMain));
 }

@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "framework/App.h"
+#include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/ProgramDriver.h"
 #include "ui/PasswordDlg.h"
 #include "ui/PasswordHash.h"
 
@@ -56,15 +56,6 @@ void WaitClose(const std::string& close) {
 
 void PostCommand(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, id, 0); }
 
-// A visible dialog owned by owner: the message box it shows.
-HWND OwnedDialog(HWND owner) {
-    for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", nullptr); window;
-         window = FindWindowExA(nullptr, window, "#32770", nullptr)) {
-        if (GetWindow(window, GW_OWNER) == owner && IsWindowVisible(window)) return window;
-    }
-    return nullptr;
-}
-
 // The prompt runs modally on this thread while a second one waits for the
 // screen, reports it and closes it.
 int ShowPrompt(int mode, bool wrongPassword, const std::string& ready, const std::string& close) {
@@ -76,10 +67,9 @@ int ShowPrompt(int mode, bool wrongPassword, const std::string& ready, const std
         if (!WaitFor([&] { return Shown(dlg.m_hWnd); }, kShowTimeoutMs)) return;
         HWND box = nullptr;
         if (wrongPassword) {
-            SetDlgItemTextA(dlg.m_hWnd, program_driver::kPasswordEdit, "wrong");
+            testing_support::SetItemText(dlg.m_hWnd, IDC_EDIT_PASSWORD, "wrong");
             PostCommand(dlg.m_hWnd, IDOK);
-            if (!WaitFor([&] { return (box = OwnedDialog(dlg.m_hWnd)) != nullptr; },
-                         kShowTimeoutMs)) {
+            if (!(box = testing_support::WaitOwnedDialog(dlg.m_hWnd))) {
                 PostCommand(dlg.m_hWnd, IDCANCEL);
                 return;
             }
@@ -99,11 +89,8 @@ int ShowPrompt(int mode, bool wrongPassword, const std::string& ready, const std
 // settings that show the lock on; its password is given in plain text, as an
 // earlier program wrote it.
 int ShowMainWindow(const std::string& ready, const std::string& close) {
-    program_driver::Morvane morvane("morvane screenshot");
-    if (!morvane.InstallProgram() || !morvane.InstallTool() ||
-        !morvane.WriteConfig("[user]\r\nvol=60\r\nisLock=1\r\np1=shot\r\n")) {
-        return 1;
-    }
+    testing_support::Morvane morvane("morvane screenshot");
+    if (!morvane.Prepare("[user]\r\nvol=60\r\nisLock=1\r\np1=shot\r\n")) return 1;
     HWND main = morvane.StartToMainWindow("shot");
     if (!main || !Ready(ready, main)) return 1;
     WaitClose(close);
