@@ -40,10 +40,10 @@ CWinApp::~CWinApp() {
 int CWinApp::Run() {
     MSG msg;
     BOOL got;
-    while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
         if (got == -1) return -1;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

@@ -92,7 +92,9 @@ INT_PTR CDialog::DoModal() {
 
     m_ended = false;
     m_nModalResult = -1;
-    const HWND hwnd = CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
+    // A Unicode dialog: an ANSI one would pass every text through the
+    // system's ANSI code page, where the program's Chinese may not exist.
+    const HWND hwnd = CreateDialogParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(m_nIDTemplate),
                                          m_owner, DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd) {
         EnableOwner();
@@ -104,7 +106,7 @@ INT_PTR CDialog::DoModal() {
     int quitCode = 0;
     MSG msg;
     while (!m_ended && m_hWnd) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == -1) break;
         if (got == 0) {
             quit = true;
@@ -113,7 +115,7 @@ INT_PTR CDialog::DoModal() {
         }
         if (!PreTranslateMessage(&msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     const INT_PTR result = quit ? IDCANCEL : (m_ended ? m_nModalResult : -1);
@@ -155,7 +157,7 @@ BOOL CDialog::OnInitDialog() {
     return TRUE;
 }
 
-BOOL CDialog::PreTranslateMessage(MSG* pMsg) { return IsDialogMessageA(m_hWnd, pMsg); }
+BOOL CDialog::PreTranslateMessage(MSG* pMsg) { return IsDialogMessageW(m_hWnd, pMsg); }
 
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
     CDataExchange dx(this, bSaveAndValidate);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/App.h"
 #include "limiter/LimiterThread.h"
 #include "limiter/VolumeTool.h"
 #include "settings/LimiterState.h"
@@ -300,6 +301,8 @@ TEST(StartLimiter_Failure, ReportsCannotStartAndFreesWhatItMade) {
         EXPECT_EQ(g_liveAllocations, 0) << "what was allocated must be freed";
         EXPECT_EQ(g_refusedStarts, c.startsTried);
         EXPECT_EQ(seen.text, "Cannot Start New Thread");
+        // A box of the program's own, like its others: no system "Error".
+        EXPECT_EQ(seen.caption, AfxGetAppName().c_str());
         EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
         EXPECT_EQ(seenOwner, owner);
     }

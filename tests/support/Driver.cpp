@@ -120,7 +120,7 @@ HWND FocusOf(HWND window) {
 
 BoxContent ReadMessageBox(HWND box) {
     // The system gives the message's static control this identifier.
-    BoxContent content = {ItemText(box, 0xFFFF), {}};
+    BoxContent content = {WindowCaption(box), ItemText(box, 0xFFFF), {}};
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (HasClass(child, "Button") && IsWindowVisible(child)) {
             content.buttons.push_back(GetDlgCtrlID(child));
@@ -161,7 +161,11 @@ std::string AnswerRefused(HWND prompt, const std::string& password) {
                    ? WaitOwnedDialog(prompt)
                    : nullptr;
     const std::string text = box ? ReadMessageBox(box).text : "";
-    return box && Click(box, IDOK) && WaitFor([&] { return !IsWindow(box); }, kTimeout) ? text : "";
+    return DismissBox(box) ? text : "";
+}
+
+bool DismissBox(HWND box) {
+    return box && Click(box, IDOK) && WaitFor([&] { return !IsWindow(box); }, kTimeout);
 }
 
 void MoveSlider(HWND mainWindow, int position) {

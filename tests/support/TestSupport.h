@@ -135,6 +135,7 @@ bool Visible(HWND window);
 HWND FocusOf(HWND window);
 
 struct BoxContent {
+    std::string caption;
     std::string text;
     std::vector<int> buttons;  // the visible ones
 };
@@ -150,6 +151,9 @@ bool AnswerPrompt(HWND prompt, const std::string& password);
 // The same for an answer refused with a message box over the prompt: the
 // box's text, once it is closed ("" when none came).
 std::string AnswerRefused(HWND prompt, const std::string& password);
+// OK on a message box, waiting until it has gone: the prompt under it may
+// still be busy answering it, and typing before that races its clean-up.
+bool DismissBox(HWND box);
 // What a user does in the main window.
 void MoveSlider(HWND mainWindow, int position);
 void ClickLock(HWND mainWindow, bool checked);

@@ -190,6 +190,27 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
     EXPECT_TRUE(Visible(main));
+
+    // A click while a prompt is open stacks a second one over it. Each ends
+    // on its own: the lower one goes the moment it is answered, although
+    // the upper one's loop still runs.
+    ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
+    HWND lower = app.WaitDialog(kVerifyPrompt);
+    ASSERT_TRUE(lower);
+    PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
+    HWND upper = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (HWND prompt : app.Windows("#32770", kVerifyPrompt, true))
+                if (prompt != lower) upper = prompt;
+            return upper != nullptr;
+        },
+        kTimeout));
+    ASSERT_TRUE(AnswerPrompt(lower, "pw"));
+    EXPECT_TRUE(Visible(upper));
+    ASSERT_TRUE(AnswerPrompt(upper, "pw"));
+    EXPECT_TRUE(WaitFor([&] { return Visible(main) && !IsWindow(lower); }, kTimeout));
 }
 
 TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
