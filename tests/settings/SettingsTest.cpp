@@ -169,6 +169,9 @@ TEST(Settings_AppDirFor, ReachesAFolderTheCodePageCannotSpellByItsShortName) {
     EXPECT_FALSE(dir.IsEmpty());
     EXPECT_EQ(std::string(dir).find('?'), std::string::npos) << dir;
     EXPECT_TRUE(FileExists(dir + "config.ini")) << dir;
+    // No short name to be had (here: no such folder): nothing usable, rather
+    // than a path with '?' that names nothing.
+    EXPECT_STREQ(AppDirFor(folder + L"\u0e17\\Morvane.exe"), "");
     DeleteFileW(file.c_str());
     RemoveDirectoryW(folder.c_str());
 }
@@ -189,6 +192,46 @@ TEST(Settings_FileExists, TrueOnlyForAFileThatCanBeOpenedForReading) {
     EXPECT_FALSE(FileExists(file.c_str()));
     CloseHandle(exclusive);
     EXPECT_TRUE(FileExists(file.c_str()));
+}
+
+// Copies of the program in one folder write one file, and each write
+// rewrites it whole: a copy reading while another writes would see a cut
+// file and write that back. This test runs again in writer processes that
+// save while the lock is held here, and then all at once.
+TEST(Settings_FileLock, WritersInOtherProcessesWaitAndLoseNoKey) {
+    char writerIni[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("MORVANE_WRITER_INI", writerIni, sizeof writerIni)) {
+        State().iniPath = writerIni;
+        Store(State().limit, 7);
+        for (int i = 0; i < 100; ++i) SaveSettings();
+        return;
+    }
+    TempDir dir("settings lock");
+    const std::string ini = dir / "config.ini";
+    ASSERT_TRUE(WriteFile(ini, "[user]\r\nvol=0\r\nisLock=0\r\np1=keep\r\n"));
+    const auto value = [&](const char* key) {
+        char text[64] = "";
+        GetPrivateProfileStringA("user", key, "<missing>", text, sizeof text, ini.c_str());
+        return std::string(text);
+    };
+    Process writers[3];
+    {
+        const SettingsFileLock lock(ini.c_str());
+        ASSERT_TRUE(lock.held());
+        // Inherited by the writers; this process has read its filter already.
+        SetEnvironmentVariableA("MORVANE_WRITER_INI", ini.c_str());
+        SetEnvironmentVariableA("GTEST_FILTER", "Settings_FileLock.*");
+        for (Process& writer : writers) {
+            ASSERT_TRUE(writer.Start(ModuleDir() + L"test_settings.exe"));
+        }
+        SetEnvironmentVariableA("MORVANE_WRITER_INI", nullptr);
+        SetEnvironmentVariableA("GTEST_FILTER", nullptr);
+        EXPECT_FALSE(WaitFor([&] { return value("vol") != "0"; }, 1000))
+            << "a write passed the lock";
+    }
+    for (Process& writer : writers) EXPECT_TRUE(writer.WaitExit(60000));
+    EXPECT_EQ(value("vol"), "7") << "the writers did not write";
+    EXPECT_EQ(value("p1"), "keep") << ReadFile(ini);
 }
 
 TEST(Settings_IntToStr, FormatsSignedDecimal) {
