@@ -126,17 +126,15 @@ int CountProcessHandles(DWORD pid) {
         ACCESS_MASK access;
     };
     std::vector<BYTE> buffer(1 << 20);
-    for (int attempt = 0; attempt < 8; ++attempt, buffer.resize(buffer.size() * 2)) {
-        if (NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
-                                     static_cast<ULONG>(buffer.size()), nullptr) != 0) {
-            continue;
-        }
-        const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-        const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-        return static_cast<int>(std::count_if(entries, entries + count,
-                                              [&](const Entry& e) { return e.ownerPid == pid; }));
+    while (NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
+                                    static_cast<ULONG>(buffer.size()), nullptr) != 0) {
+        if (buffer.size() >= (1u << 27)) return -1;
+        buffer.resize(buffer.size() * 2);
     }
-    return -1;
+    const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+    return static_cast<int>(
+        std::count_if(entries, entries + count, [&](const Entry& e) { return e.ownerPid == pid; }));
 }
 
 std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
