@@ -7,20 +7,12 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "tests/support/TestSupport.h"
 
+using namespace testing_support;
+
 namespace {
-
-const char kSetPrompt[] = "设定密码";
-const char kWarning[] = "警告";
-const DWORD kTimeoutMs = 30000;
-
-HWND VisibleDialog(DWORD pid, const char* caption) {
-    const std::vector<HWND> dialogs = testing_support::FindWindows(pid, "#32770", caption);
-    return dialogs.empty() ? nullptr : dialogs.front();
-}
 
 int Fail(const char* what) {
     fprintf(stderr, "FAIL: %s\n", what);
@@ -35,33 +27,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
-    const std::string exe = folder + "\\Morvane.exe";
-    // Started from elsewhere, as from a shortcut: the program must look for
-    // its files beside itself.
-    testing_support::Process process;
-    if (!process.Start(testing_support::Wide(exe))) {
-        fprintf(stderr, "FAIL: cannot start %s (error %lu)\n", exe.c_str(), GetLastError());
-        return 1;
-    }
+    Process process;
+    if (!process.Start(Wide(folder + "\\Morvane.exe"))) return Fail("cannot start Morvane.exe");
 
     HWND prompt = nullptr;
-    const ULONGLONG deadline = GetTickCount64() + kTimeoutMs;
-    while (!prompt && GetTickCount64() < deadline) {
-        if (VisibleDialog(process.pid(), kWarning)) {
-            return Fail("the program says bin.exe is missing");
-        }
-        if (process.WaitExit(50)) return Fail("the program ended without a prompt");
-        prompt = VisibleDialog(process.pid(), kSetPrompt);
-    }
+    bool warned = false, ended = false;
+    WaitFor(
+        [&] {
+            warned = !FindWindows(process.pid(), "#32770", kWarning).empty();
+            ended = process.WaitExit(50);
+            prompt = WaitWindow(process.pid(), "#32770", kSetPrompt, 0);
+            return warned || ended || prompt;
+        },
+        30000);
+    if (warned) return Fail("the program says bin.exe is missing");
+    if (ended) return Fail("the program ended without a prompt");
     if (!prompt) return Fail("no password prompt appeared");
     printf("the password prompt appeared\n");
 
-    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, IDCANCEL)));
-    if (!process.WaitExit(kTimeoutMs)) {
+    if (!Click(prompt, IDCANCEL) || !process.WaitExit(30000)) {
         return Fail("the program did not end after the prompt was cancelled");
     }
-    if (GetFileAttributesA((folder + "\\config.ini").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(Wide(folder + "\\config.ini").c_str()) == INVALID_FILE_ATTRIBUTES) {
         return Fail("the exit left no config.ini beside the program");
     }
     printf("the program ended in order and saved its settings\n");

@@ -62,12 +62,10 @@ HWND WaitWindow(DWORD pid, const char* windowClass, const char* caption, DWORD t
 }
 
 HWND WaitOwnedDialog(HWND owner) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(owner, &pid);
     HWND found = nullptr;
     WaitFor(
         [&] {
-            for (HWND window : FindWindows(pid, "#32770", nullptr)) {
+            for (HWND window : FindWindows(0, "#32770", nullptr)) {
                 if (GetWindow(window, GW_OWNER) == owner) found = window;
             }
             return found != nullptr;
@@ -192,9 +190,9 @@ bool PostSliderMoveAndWait(HWND mainWindow, int position) {
 }
 
 bool Morvane::Prepare(const std::string& config, const char* toolVolume) {
-    return !m_dir.wpath().empty() && InstallProgram() &&
+    return !m_dir.wpath().empty() && CopyBuildProgram("Morvane.exe", Path(L"Morvane.exe")) &&
            (!toolVolume || (InstallTool() && (!*toolVolume || SetToolVolume(toolVolume)))) &&
-           (config.empty() || WriteConfig(config));
+           (config.empty() || WriteFile(Path(L"config.ini"), config));
 }
 
 bool Morvane::Start() {
@@ -205,7 +203,7 @@ bool Morvane::Start() {
 }
 
 void Morvane::Kill() {
-    if (!m_process.handle()) return;
+    if (!m_process.pid()) return;
     m_process.Kill();
     // The runner's job ends a command still in flight; wait until its tool
     // has gone so that the folder can be removed.
@@ -213,7 +211,7 @@ void Morvane::Kill() {
 }
 
 HWND Morvane::MainWindow() const {
-    const std::vector<HWND> windows = Windows("#32770", "Morvane", false);
+    const std::vector<HWND> windows = FindWindows(pid(), "#32770", "Morvane", false);
     return windows.empty() ? nullptr : windows.front();
 }
 
@@ -231,18 +229,12 @@ bool Morvane::CancelPrompt(const char* caption) {
 }
 
 HWND Morvane::StartToMainWindow(const std::string& password) {
-    if (!Start()) return nullptr;
-    const char* prompt = nullptr;
-    WaitFor(
-        [&] {
-            for (const char* caption : {kSetPrompt, kVerifyPrompt}) {
-                if (!Windows("#32770", caption, true).empty()) prompt = caption;
-            }
-            return prompt != nullptr;
-        },
-        kTimeout);
-    HWND main = nullptr;
-    return prompt && AnswerPrompt(prompt, password) &&
+    HWND prompt = nullptr, main = nullptr;
+    auto prompted = [&] {
+        return (prompt = WaitDialog(kSetPrompt, 0)) || (prompt = WaitDialog(kVerifyPrompt, 0));
+    };
+    if (!Start() || !WaitFor(prompted, kTimeout)) return nullptr;
+    return testing_support::AnswerPrompt(prompt, password) &&
                    WaitFor([&] { return Visible(main = MainWindow()); }, kTimeout)
                ? main
                : nullptr;

@@ -2,6 +2,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -116,7 +117,7 @@ double Median(std::vector<double> values) {
 }
 
 int CountProcessHandles(DWORD pid) {
-    // SystemHandleInformation (16): a count followed by one entry per handle.
+    // A count followed by one entry per handle.
     struct Entry {
         ULONG ownerPid;
         BYTE objectType, flags;
@@ -124,19 +125,16 @@ int CountProcessHandles(DWORD pid) {
         PVOID object;
         ACCESS_MASK access;
     };
-    typedef LONG(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<BYTE> buffer(1 << 20);
-    for (int attempt = 0; query && attempt < 8; ++attempt, buffer.resize(buffer.size() * 2)) {
-        ULONG needed = 0;
-        if (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) continue;
-        const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-        const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-        return static_cast<int>(std::count_if(entries, entries + count,
-                                              [&](const Entry& e) { return e.ownerPid == pid; }));
+    while (NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
+                                    static_cast<ULONG>(buffer.size()), nullptr) != 0) {
+        if (buffer.size() >= (1u << 27)) return -1;
+        buffer.resize(buffer.size() * 2);
     }
-    return -1;
+    const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+    return static_cast<int>(
+        std::count_if(entries, entries + count, [&](const Entry& e) { return e.ownerPid == pid; }));
 }
 
 std::vector<DWORD> ProcessesRunning(const std::wstring& path) {

@@ -28,8 +28,7 @@ constexpr char kWrongPassword[] = "密码错误，请重新输入。";
 std::wstring Wide(const std::string& gbk);
 std::string Narrow(const std::wstring& text);  // to code page 936
 
-// The folder holding the running program (with a trailing '\').
-std::wstring ModuleDir();
+std::wstring ModuleDir();  // the running program's folder, with a trailing '\'
 inline std::string BuildBinDir() { return Narrow(ModuleDir()); }
 
 // A fresh folder under the temporary directory, removed with its contents
@@ -61,7 +60,6 @@ inline bool CopyBuildProgram(const std::string& program, const std::string& dest
     return CopyBuildProgram(program, Wide(destination));
 }
 
-// Polls condition every 20 ms until it holds or timeoutMs passes.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 long long NowMs();   // since the Unix epoch, as the fake volume tool logs
 double PreciseMs();  // from the performance counter, for measuring
@@ -86,10 +84,9 @@ public:
     Process& operator=(const Process&) = delete;
     bool Start(const std::wstring& exe);
     DWORD pid() const { return m_process.dwProcessId; }
-    HANDLE handle() const { return m_process.hProcess; }
-    bool Running() const { return handle() && WaitForSingleObject(handle(), 0) == WAIT_TIMEOUT; }
+    bool Running() const { return m_process.hProcess && !WaitExit(0); }
     bool WaitExit(DWORD timeoutMs = kTimeout) const {
-        return handle() && WaitForSingleObject(handle(), timeoutMs) == WAIT_OBJECT_0;
+        return WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
     }
     void Kill();
 
@@ -174,9 +171,7 @@ public:
     // The program, the fake tool as bin.exe reporting toolVolume ("": its
     // default; nullptr: no tool), and config as the settings file ("": none).
     bool Prepare(const std::string& config, const char* toolVolume = "");
-    bool InstallProgram() { return CopyBuildProgram("Morvane.exe", Path(L"Morvane.exe")); }
     bool InstallTool() { return CopyBuildProgram("fakevol.exe", Path(L"bin.exe")); }
-    bool WriteConfig(const std::string& text) { return WriteFile(Path(L"config.ini"), text); }
     // What the fake tool reports, and how (see fakevol.cpp).
     bool SetToolVolume(const std::string& value) {
         return WriteFile(Path(L"fake-volume.txt"), value);
@@ -190,14 +185,10 @@ public:
         return Start() && WaitDialog(caption) ? MainWindow() : nullptr;
     }
     DWORD pid() const { return m_process.pid(); }
-    HANDLE process() const { return m_process.handle(); }
     bool Running() const { return m_process.Running(); }
     bool WaitExit(DWORD timeoutMs = kTimeout) const { return m_process.WaitExit(timeoutMs); }
     void Kill();
 
-    std::vector<HWND> Windows(const char* windowClass, const char* caption, bool visible) const {
-        return FindWindows(pid(), windowClass, caption, visible);
-    }
     HWND WaitDialog(const char* caption, DWORD timeoutMs = kTimeout) const {
         return WaitWindow(pid(), "#32770", caption, timeoutMs);
     }

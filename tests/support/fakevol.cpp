@@ -23,10 +23,9 @@
 
 #include "tests/support/TestSupport.h"
 
-namespace {
+using namespace testing_support;
 
-using testing_support::ReadFile;
-using testing_support::WriteFile;
+namespace {
 
 std::string ReadText(const std::wstring& path) {
     std::string text = ReadFile(path);
@@ -36,8 +35,7 @@ std::string ReadText(const std::wstring& path) {
 
 void Log(const std::wstring& dir) {
     // In code page 936 whatever the ANSI code page, as the tests spell paths.
-    const std::string line = std::to_string(testing_support::NowMs()) + " " +
-                             testing_support::Narrow(GetCommandLineW()) + "\r\n";
+    const std::string line = std::to_string(NowMs()) + " " + Narrow(GetCommandLineW()) + "\r\n";
     // Another copy may be appending at the same moment; retry briefly.
     for (int attempt = 0; attempt < 50; ++attempt) {
         HANDLE file = CreateFileW((dir + L"fake-log.txt").c_str(), FILE_APPEND_DATA,
@@ -63,7 +61,7 @@ void PrintAllBytes() {
 int main(int argc, char** argv) {
     // Found through the wide name: the folder may hold letters that the
     // ANSI code page cannot spell.
-    const std::wstring dir = testing_support::ModuleDir();
+    const std::wstring dir = ModuleDir();
     Log(dir);
     const std::string mode = ReadText(dir + L"fake-mode.txt");
     if (mode == "hang") {
@@ -83,11 +81,9 @@ int main(int argc, char** argv) {
         fputs("bin: no audio output device (0x80070490)\n", stderr);
         return 1;
     }
-    std::string value = ReadText(dir + L"fake-volume.txt");
-    if (value.empty() &&
-        GetFileAttributesW((dir + L"fake-volume.txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
-        value = "1.00";
-    }
+    const bool exists =
+        GetFileAttributesW((dir + L"fake-volume.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::string value = exists ? ReadText(dir + L"fake-volume.txt") : "1.00";
     if (mode == "raw") {
         fputs(value.c_str(), stdout);
         return 0;
@@ -98,8 +94,7 @@ int main(int argc, char** argv) {
     }
     // The C runtime's text mode would turn a 10 into 13 10; the bytes go out
     // as they are.
-    const bool binary = mode == "binary" || mode == "binary-tail";
-    if (binary) _setmode(_fileno(stdout), _O_BINARY);
+    if (mode.compare(0, 6, "binary") == 0) _setmode(_fileno(stdout), _O_BINARY);
     if (mode == "binary") PrintAllBytes();
     printf("master volume: %s. muted: no\n", value.c_str());
     if (mode == "binary-tail") PrintAllBytes();

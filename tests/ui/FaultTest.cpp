@@ -104,7 +104,7 @@ TEST(Fault_Tool, OddAnswersChangeNothingAndTheLoopGoesOn) {
             WaitFor([&] { return CountCalls(app.ToolCalls(), false, raisedAt) >= 2; }, kTimeout));
         EXPECT_TRUE(Answers(main));
         EXPECT_EQ(HasSet(app, "50", raisedAt), c.answerSurvives);
-        EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+        EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "a message box appeared";
 
         // A sound answer again: the next cycles correct as usual.
         ASSERT_TRUE(app.SetToolMode(""));
@@ -131,13 +131,13 @@ TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     // A few cycles without a tool: no crash, no message, nothing run.
     EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
     EXPECT_TRUE(Answers(main));
-    EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+    EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "a message box appeared";
 
     // Replaced by a file that is no program at all.
     ASSERT_TRUE(WriteFile(tool, "this is not a program\r\n"));
     EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
     EXPECT_TRUE(Answers(main));
-    EXPECT_EQ(app.Windows("#32770", nullptr, true).size(), 1u) << "a message box appeared";
+    EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "a message box appeared";
     EXPECT_EQ(app.ToolCalls().size(), callsBefore);
 
     // And by a working tool again: the next cycle finds and uses it.
@@ -228,7 +228,7 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
         const long long closedAt = NowMs();
         EXPECT_TRUE(app.Close(main));
         EXPECT_LT(NowMs() - closedAt, 6000);
-        EXPECT_EQ(app.Windows(nullptr, nullptr, true).size(), 0u);
+        EXPECT_EQ(FindWindows(app.pid(), nullptr, nullptr).size(), 0u);
         CloseHandle(guard);
         EXPECT_EQ(ReadFile(ini), config);
         SetFileAttributesA(app.dir().path().c_str(), FILE_ATTRIBUTE_NORMAL);

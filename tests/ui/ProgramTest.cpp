@@ -27,7 +27,7 @@ TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
     EXPECT_EQ(ReadMessageBox(warning).text, kMissingToolText);
     // The icon is there before the tool check, and the prompt never comes.
     EXPECT_EQ(app.TrayIcons().size(), 1u);
-    EXPECT_TRUE(app.Windows("#32770", kSetPrompt, false).empty());
+    EXPECT_TRUE(FindWindows(app.pid(), "#32770", kSetPrompt, false).empty());
 
     ASSERT_TRUE(Click(warning, IDOK));
     ASSERT_TRUE(app.WaitExit());
@@ -184,7 +184,7 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_MOUSEMOVE);
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
     ASSERT_TRUE(PostSliderMoveAndWait(main, 55));
-    EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
+    EXPECT_TRUE(FindWindows(app.pid(), "#32770", kVerifyPrompt, false).empty());
 
     // A click while the window is shown still asks.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
@@ -202,7 +202,7 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     HWND upper = nullptr;
     ASSERT_TRUE(WaitFor(
         [&] {
-            for (HWND prompt : app.Windows("#32770", kVerifyPrompt, true))
+            for (HWND prompt : FindWindows(app.pid(), "#32770", kVerifyPrompt))
                 if (prompt != lower) upper = prompt;
             return upper != nullptr;
         },
@@ -224,7 +224,7 @@ TEST(Program_Tray, ClicksDuringTheStartUpPromptAreIgnored) {
     ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_RBUTTONDOWN));
     ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "pw"));
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
-    EXPECT_TRUE(app.Windows("#32770", kVerifyPrompt, false).empty());
+    EXPECT_TRUE(FindWindows(app.pid(), "#32770", kVerifyPrompt, false).empty());
 }
 
 TEST(Program_Keys, EscapeAndEnterDoNothing) {

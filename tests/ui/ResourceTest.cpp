@@ -11,13 +11,9 @@
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
+using testing_support::Wide;
 
-std::wstring Wide(const char* gbk) {
-    wchar_t buffer[256] = L"";
-    MultiByteToWideChar(936, 0, gbk, -1, buffer, 256);
-    return buffer;
-}
+namespace {
 
 // One control of an extended dialog template.
 struct Item {

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "framework/App.h"
 #include "res/resource.h"
@@ -21,14 +20,9 @@
 #include "ui/PasswordDlg.h"
 #include "ui/PasswordHash.h"
 
+using namespace testing_support;
+
 namespace {
-
-using testing_support::WaitFor;
-
-const DWORD kShowTimeoutMs = 20000;
-const DWORD kCloseTimeoutMs = 120000;
-
-bool Shown(HWND window) { return window && IsWindowVisible(window); }
 
 // Makes the window on top (over, if given, else window) the foreground
 // window and writes the rectangle around both to the file the script waits
@@ -39,49 +33,40 @@ bool Ready(const std::string& ready, HWND window, HWND over = nullptr) {
     // With no window manager Wine paints even the foreground window's title
     // bar as inactive; Windows shows it active.
     SendMessageA(front, WM_NCACTIVATE, TRUE, 0);
-    RECT area = {};
+    RECT area = {}, second = {};
     if (!GetWindowRect(window, &area)) return false;
-    RECT second = {};
     if (over && GetWindowRect(over, &second)) UnionRect(&area, &area, &second);
     char text[64];
     snprintf(text, sizeof text, "%ld %ld %ld %ld\n", area.left, area.top, area.right - area.left,
              area.bottom - area.top);
-    return testing_support::WriteFile(ready, text);
+    return WriteFile(ready, text);
 }
 
 void WaitClose(const std::string& close) {
-    WaitFor([&] { return GetFileAttributesA(close.c_str()) != INVALID_FILE_ATTRIBUTES; },
-            kCloseTimeoutMs);
+    WaitFor([&] { return GetFileAttributesA(close.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
 }
 
-void PostCommand(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, id, 0); }
-
-// The prompt runs modally on this thread while a second one waits for the
+// The prompt runs modally on this thread while the driver waits for the
 // screen, reports it and closes it.
 int ShowPrompt(int mode, bool wrongPassword, const std::string& ready, const std::string& close) {
     CPasswordDlg dlg;
     dlg.m_nMode = mode;
     if (wrongPassword) State().password = HashPassword("right");
     bool reported = false;
-    std::thread watcher([&] {
-        if (!WaitFor([&] { return Shown(dlg.m_hWnd); }, kShowTimeoutMs)) return;
-        HWND box = nullptr;
-        if (wrongPassword) {
-            testing_support::SetItemText(dlg.m_hWnd, IDC_EDIT_PASSWORD, "wrong");
-            PostCommand(dlg.m_hWnd, IDOK);
-            if (!(box = testing_support::WaitOwnedDialog(dlg.m_hWnd))) {
-                PostCommand(dlg.m_hWnd, IDCANCEL);
-                return;
-            }
-        }
-        reported = Ready(ready, dlg.m_hWnd, box);
-        WaitClose(close);
-        if (box) PostCommand(box, IDOK);
-        WaitFor([&] { return !box || !IsWindow(box); }, kShowTimeoutMs);
-        PostCommand(dlg.m_hWnd, IDCANCEL);
-    });
-    dlg.DoModal();
-    watcher.join();
+    WithDriver([&] { dlg.DoModal(); },
+               [&] {
+                   if (!WaitFor([&] { return Visible(dlg.m_hWnd); }, kTimeout)) return;
+                   HWND box = wrongPassword &&
+                                      SetItemText(dlg.m_hWnd, IDC_EDIT_PASSWORD, "wrong") &&
+                                      Click(dlg.m_hWnd, IDOK)
+                                  ? WaitOwnedDialog(dlg.m_hWnd)
+                                  : nullptr;
+                   if (wrongPassword && !box) return;  // the driver cancels the prompt
+                   reported = Ready(ready, dlg.m_hWnd, box);
+                   WaitClose(close);
+                   if (box) DismissBox(box);
+                   Click(dlg.m_hWnd, IDCANCEL);
+               });
     return reported ? 0 : 1;
 }
 
@@ -89,7 +74,7 @@ int ShowPrompt(int mode, bool wrongPassword, const std::string& ready, const std
 // settings that show the lock on; its password is given in plain text, as an
 // earlier program wrote it.
 int ShowMainWindow(const std::string& ready, const std::string& close) {
-    testing_support::Morvane morvane("morvane screenshot");
+    Morvane morvane("morvane screenshot");
     if (!morvane.Prepare("[user]\r\nvol=60\r\nisLock=1\r\np1=shot\r\n")) return 1;
     HWND main = morvane.StartToMainWindow("shot");
     if (!main || !Ready(ready, main)) return 1;
