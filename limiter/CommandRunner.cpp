@@ -72,7 +72,8 @@ bool StartInJob(const CString& line, Child& child) {
     if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get()))
         child.job.reset();
     ResumeThread(thread.get());
-    // Our copy closed, the pipe breaks once the child and all it started end.
+    // writeEnd closes on return: with our copy gone, the pipe breaks once the
+    // child and all it started have ended.
     return true;
 }
 
