@@ -166,13 +166,6 @@ bool DismissBox(HWND box) {
     return box && Click(box, IDOK) && WaitFor([&] { return !IsWindow(box); }, kTimeout);
 }
 
-void MoveSlider(HWND mainWindow, int position) {
-    HWND slider = GetDlgItem(mainWindow, IDC_SLIDER);
-    Send(slider, TBM_SETPOS, TRUE, position);
-    Send(mainWindow, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
-         reinterpret_cast<LPARAM>(slider));
-}
-
 void ClickLock(HWND mainWindow, bool checked) {
     HWND box = GetDlgItem(mainWindow, IDC_CHECK_LOCK);
     Send(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED);
@@ -180,7 +173,7 @@ void ClickLock(HWND mainWindow, bool checked) {
          reinterpret_cast<LPARAM>(box));
 }
 
-bool PostSliderMoveAndWait(HWND mainWindow, int position) {
+bool MoveSlider(HWND mainWindow, int position) {
     HWND slider = GetDlgItem(mainWindow, IDC_SLIDER);
     const std::string label = std::to_string(position);
     return PostMessageW(slider, TBM_SETPOS, TRUE, position) &&

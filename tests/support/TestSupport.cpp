@@ -8,25 +8,12 @@
 #include <cstdio>
 #include <sstream>
 
+#include "framework/App.h"
+
 namespace testing_support {
 
-std::wstring Wide(const std::string& gbk) {
-    std::wstring text(gbk.size(), L'\0');
-    text.resize(MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), &text[0],
-                                    static_cast<int>(text.size())));
-    return text;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string gbk(text.size() * 2, '\0');
-    gbk.resize(WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), &gbk[0],
-                                   static_cast<int>(gbk.size()), nullptr, nullptr));
-    return gbk;
-}
-
 std::wstring ModuleDir() {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size())));
+    const std::wstring path = GetModulePath();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/String.h"
+
 namespace testing_support {
 
 // Generous: under Wine on a loaded machine a program start takes seconds.
@@ -25,8 +27,8 @@ constexpr char kChangePrompt[] = "修改密码";
 constexpr char kWarning[] = "警告";
 constexpr char kWrongPassword[] = "密码错误，请重新输入。";
 
-std::wstring Wide(const std::string& gbk);
-std::string Narrow(const std::wstring& text);  // to code page 936
+inline std::wstring Wide(const std::string& gbk) { return WideFromNarrow(gbk.c_str()); }
+inline std::string Narrow(const std::wstring& text) { return NarrowFromWide(text.c_str()).c_str(); }
 
 std::wstring ModuleDir();  // the running program's folder, with a trailing '\'
 inline std::string BuildBinDir() { return Narrow(ModuleDir()); }
@@ -151,12 +153,11 @@ std::string AnswerRefused(HWND prompt, const std::string& password);
 // OK on a message box, waiting until it has gone: the prompt under it may
 // still be busy answering it, and typing before that races its clean-up.
 bool DismissBox(HWND box);
-// What a user does in the main window.
-void MoveSlider(HWND mainWindow, int position);
+// What a user does in the main window. The slider move is posted, so it
+// also reaches a busy window; once the label shows position (true), every
+// message posted before it has been handled.
+bool MoveSlider(HWND mainWindow, int position);
 void ClickLock(HWND mainWindow, bool checked);
-// The slider move posted: once the label shows position, every message
-// posted before it has been handled.
-bool PostSliderMoveAndWait(HWND mainWindow, int position);
 
 // One run of the real Morvane.exe in a fresh folder.
 class Morvane {

@@ -1,7 +1,8 @@
 // A stand-in for the volume tool in tests. It keeps its state in files
 // beside itself, so a test steers it by writing them:
-//   fake-volume.txt  the value text the query reports (default "1.00"); a set
-//                    writes the new percentage there as a fraction.
+//   fake-volume.txt  the value text the query reports ("1.00" when missing or
+//                    empty); a set writes the new percentage there as a
+//                    fraction.
 //   fake-mode.txt    optional: "silent" (print nothing), "hang" (never end),
 //                    "raw" (print fake-volume.txt as it is, no answer shape),
 //                    "flood N" (print N bytes of filler before the answer),
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,17 +38,14 @@ std::string ReadText(const std::wstring& path) {
 void Log(const std::wstring& dir) {
     // In code page 936 whatever the ANSI code page, as the tests spell paths.
     const std::string line = std::to_string(NowMs()) + " " + Narrow(GetCommandLineW()) + "\r\n";
-    // Another copy may be appending at the same moment; retry briefly.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE file = CreateFileW((dir + L"fake-log.txt").c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-            CloseHandle(file);
+    // Another copy may be appending at the same moment: one writer at a
+    // time, the other retries briefly.
+    for (int attempt = 0; attempt < 50; ++attempt, Sleep(10)) {
+        if (FILE* file = _wfsopen((dir + L"fake-log.txt").c_str(), L"ab", _SH_DENYWR)) {
+            fputs(line.c_str(), file);
+            fclose(file);
             return;
         }
-        Sleep(10);
     }
 }
 
@@ -81,9 +80,8 @@ int main(int argc, char** argv) {
         fputs("bin: no audio output device (0x80070490)\n", stderr);
         return 1;
     }
-    const bool exists =
-        GetFileAttributesW((dir + L"fake-volume.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
-    const std::string value = exists ? ReadText(dir + L"fake-volume.txt") : "1.00";
+    std::string value = ReadText(dir + L"fake-volume.txt");
+    if (value.empty()) value = "1.00";
     if (mode == "raw") {
         fputs(value.c_str(), stdout);
         return 0;

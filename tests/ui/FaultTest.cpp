@@ -50,7 +50,7 @@ TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(Answers(main));
     }
-    EXPECT_TRUE(PostSliderMoveAndWait(main, 50));
+    EXPECT_TRUE(MoveSlider(main, 50));
     EXPECT_EQ(app.ToolCalls().size(), 1u);
 
     // Once the command is given up on, the cycles go on and correct.

@@ -183,7 +183,7 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONUP);
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_MOUSEMOVE);
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(PostSliderMoveAndWait(main, 55));
+    ASSERT_TRUE(MoveSlider(main, 55));
     EXPECT_TRUE(FindWindows(app.pid(), "#32770", kVerifyPrompt, false).empty());
 
     // A click while the window is shown still asks.
@@ -239,7 +239,7 @@ TEST(Program_Keys, EscapeAndEnterDoNothing) {
             PostMessageA(target, WM_KEYUP, key, 0xC0000001);
         }
     }
-    ASSERT_TRUE(PostSliderMoveAndWait(main, 21));
+    ASSERT_TRUE(MoveSlider(main, 21));
     EXPECT_TRUE(Visible(main));
     EXPECT_TRUE(app.Running());
 }
