@@ -36,4 +36,4 @@ if grep -qv $'\r$' "$work/unpacked/ReadMe.txt"; then
   exit 1
 fi
 
-"$build/wine-run" "$build/bin/package_check.exe" "Z:${work//\//\\}\\unpacked" </dev/null
+MORVANE_PACKAGE="Z:${work//\//\\}\\unpacked" "$build/wine-run" "$build/bin/package_test.exe" </dev/null
