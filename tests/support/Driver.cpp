@@ -18,7 +18,7 @@ namespace {
 struct Search {
     DWORD pid;
     const char *windowClass, *caption;
-    bool visibleOnly, children;
+    bool visibleOnly;
     std::vector<HWND> found;
 };
 
@@ -28,7 +28,7 @@ bool HasClass(HWND window, const char* name) {
     return _wcsicmp(found, Wide(name).c_str()) == 0;
 }
 
-BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
+BOOL CALLBACK Collect(HWND window, LPARAM param) {
     Search& search = *reinterpret_cast<Search*>(param);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
@@ -40,18 +40,17 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
     return TRUE;
 }
 
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
-    CollectChild(window, param);
-    if (reinterpret_cast<Search*>(param)->children) EnumChildWindows(window, CollectChild, param);
-    return TRUE;
-}
-
 }  // namespace
 
 std::vector<HWND> FindWindows(DWORD pid, const char* windowClass, const char* caption,
                               bool visibleOnly, bool children) {
-    Search search = {pid, windowClass, caption, visibleOnly, children, {}};
-    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    Search search = {pid, windowClass, caption, visibleOnly, {}};
+    // The desktop's children are enumerated at every depth.
+    if (children) {
+        EnumChildWindows(GetDesktopWindow(), Collect, reinterpret_cast<LPARAM>(&search));
+    } else {
+        EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
+    }
     return search.found;
 }
 
@@ -192,14 +191,13 @@ bool Morvane::Start() {
     if (m_dir.wpath().empty() || Running()) return false;
     Kill();
     m_iconsBefore = FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
-    return m_process.Start(Path(L"Morvane.exe"));
+    return Process::Start(Path(L"Morvane.exe"));
 }
 
 void Morvane::Kill() {
-    if (!m_process.pid()) return;
-    m_process.Kill();
-    // The runner's job ends a command still in flight; wait until its tool
-    // has gone so that the folder can be removed.
+    if (!pid()) return;
+    Process::Kill();
+    // The runner's job ends a command still in flight, a moment later.
     WaitFor([&] { return ProcessesRunning(Path(L"bin.exe")).empty(); }, 5000);
 }
 

@@ -5,7 +5,9 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "framework/App.h"
@@ -16,26 +18,6 @@ std::wstring ModuleDir() {
     const std::wstring path = GetModulePath();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
-
-namespace {
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-        const std::wstring name = found.cFileName, path = dir + name;
-        if (name == L"." || name == L"..") continue;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(path + L"\\");
-        } else {
-            DeleteFileW(path.c_str());
-        }
-    }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(dir.c_str());
-}
-}  // namespace
 
 TempDir::TempDir(const std::wstring& name) {
     wchar_t base[MAX_PATH] = L"";
@@ -49,25 +31,29 @@ TempDir::TempDir(const std::wstring& name) {
 }
 
 TempDir::~TempDir() {
-    if (!m_path.empty()) RemoveTree(m_path);
+    if (m_path.empty()) return;
+    // Some tests make files or the folder itself read-only; those would stay.
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator item(m_path, error), end;
+         !error && item != end; item.increment(error)) {
+        SetFileAttributesW(item->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(m_path, error);
 }
 
 // Through the C runtime: its sharing lets a test and the fake tool read and
 // write the same files at the same moments.
 std::string ReadFile(const std::wstring& path) {
-    std::string text;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    char buffer[4096];
-    for (size_t n; file && (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    if (file) fclose(file);
-    return text;
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool WriteFile(const std::wstring& path, const std::string& text) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file) return false;
-    const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-    return fclose(file) == 0 && written;
+    std::ofstream file(path.c_str(), std::ios::binary);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    return !file.fail();
 }
 
 bool CopyBuildProgram(const std::string& program, const std::wstring& destination) {
@@ -84,16 +70,13 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
 }
 
 long long NowMs() {
-    ULARGE_INTEGER t;
-    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&t));
-    return static_cast<long long>((t.QuadPart - 116444736000000000ULL) / 10000);
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 double PreciseMs() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 double Median(std::vector<double> values) {

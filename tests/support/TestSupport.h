@@ -1,10 +1,8 @@
-// The test tooling, one helper for each job: folders and files, processes,
-// waiting, and a driver for real windows, this process's own or those of a
-// Morvane.exe run in a folder of its own beside the fake volume tool.
-//
-// Texts cross the driver as code page 936 byte strings, as the tests' literals
-// are compiled, and reach windows and files through the wide functions: a
-// test reads the same whatever its own ANSI code page is.
+// The test tooling: folders and files, processes, waiting, and a driver for
+// real windows, this process's own or those of a Morvane.exe run in a folder
+// of its own beside the fake volume tool. Texts are code page 936 byte
+// strings, as the tests' literals are compiled, and reach windows and files
+// through the wide functions, whatever the test's own ANSI code page.
 #pragma once
 
 #include <windows.h>
@@ -64,7 +62,7 @@ inline bool CopyBuildProgram(const std::string& program, const std::string& dest
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 long long NowMs();   // since the Unix epoch, as the fake volume tool logs
-double PreciseMs();  // from the performance counter, for measuring
+double PreciseMs();  // from a steady clock, for measuring
 double Median(std::vector<double> values);
 
 // Counted from the system's handle table: GetProcessHandleCount answers 0
@@ -110,7 +108,7 @@ size_t CountCalls(const std::vector<ToolCall>& calls, bool sets, long long after
                   const std::string& value = "");
 
 // Windows of process pid (0: any) of a class and caption (nullptr: any),
-// top-level and, with children, their children too.
+// top-level or, with children, at any depth.
 std::vector<HWND> FindWindows(DWORD pid, const char* windowClass, const char* caption,
                               bool visibleOnly = true, bool children = false);
 // The first visible one, waited for; nullptr on time-out.
@@ -160,10 +158,11 @@ bool MoveSlider(HWND mainWindow, int position);
 void ClickLock(HWND mainWindow, bool checked);
 
 // One run of the real Morvane.exe in a fresh folder.
-class Morvane {
+class Morvane : public Process {
 public:
     explicit Morvane(const std::string& folderName = "morvane e2e") : m_dir(folderName) {}
     explicit Morvane(const std::wstring& folderName) : m_dir(folderName) {}
+    ~Morvane() { Kill(); }  // before the folder goes
 
     const TempDir& dir() const { return m_dir; }
     std::string Path(const std::string& file) const { return m_dir / file; }
@@ -185,10 +184,7 @@ public:
     HWND StartToPrompt(const char* caption) {
         return Start() && WaitDialog(caption) ? MainWindow() : nullptr;
     }
-    DWORD pid() const { return m_process.pid(); }
-    bool Running() const { return m_process.Running(); }
-    bool WaitExit(DWORD timeoutMs = kTimeout) const { return m_process.WaitExit(timeoutMs); }
-    void Kill();
+    void Kill();  // waiting for its tool too, so that the folder can go
 
     HWND WaitDialog(const char* caption, DWORD timeoutMs = kTimeout) const {
         return WaitWindow(pid(), "#32770", caption, timeoutMs);
@@ -211,7 +207,6 @@ public:
 
 private:
     TempDir m_dir;
-    Process m_process;
     std::vector<HWND> m_iconsBefore;
 };
 
