@@ -36,44 +36,39 @@ void Row(const std::string& what, const char* format, ...) {
     fflush(stdout);
 }
 
-double Max(const std::vector<double>& values) {
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+void RowSpread(const std::string& what, std::vector<double> values, const char* more = "") {
+    if (values.empty()) return Row(what, "no values");
+    std::sort(values.begin(), values.end());
+    Row(what, "median %.0f ms (%.0f-%.0f ms, n=%u)%s", Median(values), values.front(),
+        values.back(), static_cast<unsigned>(values.size()), more);
 }
 
-void RowSpread(const std::string& what, const std::vector<double>& values, const char* more = "") {
-    if (values.empty()) return Row(what, "no values");
-    Row(what, "median %.0f ms (%.0f-%.0f ms, n=%u)%s", Median(values),
-        *std::min_element(values.begin(), values.end()), Max(values),
-        static_cast<unsigned>(values.size()), more);
+// The round trip without the runner's pauses: the interpreter runs the tool,
+// and the pipe is read until it breaks, blocking in each read.
+bool BareRoundTrip(const CString& command) {
+    FILE* pipe = _popen((CString("\"") + command + "\"").c_str(), "rb");
+    std::string output;
+    char chunk[4096];
+    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    return pipe && _pclose(pipe) == 0 && output.find("master volume: 0.62.") != std::string::npos;
 }
 
 void MeasureQueries() {
-    TempDir dir("morvane bench");
-    if (!CopyBuildProgram("fakevol.exe", dir / "bin.exe")) {
+    Morvane app("morvane bench");
+    if (!app.InstallTool() || !app.SetToolVolume("0.62")) {
         return Row("Volume query", "could not install the fake tool");
     }
-    WriteFile(dir / "fake-volume.txt", "0.62");
-    const CString command = BuildQueryCommand((dir / "bin.exe").c_str());
+    const CString command = BuildQueryCommand(app.Path("bin.exe").c_str());
     std::vector<double> runner, bare;
     int wrong = 0;
     // Interleaved, so that a slow spell of the machine hits both alike.
     for (int i = 0; i < kQueries; ++i) {
         double start = PreciseMs();
-        const CString answer = RunCommand(command);
+        wrong += RunCommand(command).Find("master volume: 0.62.") < 0;
         runner.push_back(PreciseMs() - start);
-        wrong += answer.Find("master volume: 0.62.") < 0;
-        // The round trip without the runner's pauses: the interpreter runs
-        // the tool, and the pipe is read until it breaks, blocking in each read.
         start = PreciseMs();
-        std::string output;
-        FILE* pipe = _popen((CString("\"") + command + "\"").c_str(), "rb");
-        char chunk[4096];
-        for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-            output.append(chunk, n);
-        }
-        const bool ok = pipe && _pclose(pipe) == 0;
+        wrong += !BareRoundTrip(command);
         bare.push_back(PreciseMs() - start);
-        wrong += !ok || output.find("master volume: 0.62.") == std::string::npos;
     }
     RowSpread("Volume query through RunCommand", runner);
     RowSpread("Bare round trip (Cmd.exe /C, blocking ReadFile)", bare);
@@ -100,50 +95,44 @@ void MeasureStarts() {
     RowSpread("Start of Morvane.exe to password prompt visible", times, first);
 }
 
-// Under Wine a Windows process is a host process, and Wine's account of
-// another process's processor time is incomplete (it showed nothing for a
-// minute in which the host counted 200 ms): the host's own account
-// (/proc/PID/stat, seen through drive Z:) is the reliable one, and the only
-// one used, so that the figures compare. The host process is the one whose
-// command line names the program's folder.
-int HostPidOf(std::string folder) {
+// Processor time of the program run from folder, in ms, or -1. Under Wine a
+// Windows process is a host process, and Wine's account of another process's
+// processor time is incomplete (it showed nothing for a minute in which the
+// host counted 200 ms): the host's own account (/proc, seen through drive
+// Z:) is the one used. The host process is the one whose command line names
+// the folder (unique to the run) and the program.
+double HostCpuMs(std::string folder) {
     folder.pop_back();  // the trailing '\'
     folder = folder.substr(folder.find_last_of('\\') + 1);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
-    int pid = -1;
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more && pid < 0;
+    double ms = -1;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && ms < 0;
          more = FindNextFileA(search, &found)) {
-        std::string commandLine =
-            ReadFile(std::string("Z:\\proc\\") + found.cFileName + "\\cmdline");
-        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
-        if (commandLine.find(folder + "\\Morvane.exe") != std::string::npos ||
-            commandLine.find(folder + "/Morvane.exe") != std::string::npos) {
-            pid = atoi(found.cFileName);
+        const std::string proc = std::string("Z:\\proc\\") + found.cFileName;
+        const std::string commandLine = ReadFile(proc + "\\cmdline");
+        if (commandLine.find(folder) == std::string::npos ||
+            commandLine.find("Morvane.exe") == std::string::npos) {
+            continue;
         }
+        // After the parenthesised name, utime and stime are the 12th and
+        // 13th fields, in clock ticks of 10 ms.
+        const std::string stat = ReadFile(proc + "\\stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string skipped;
+        double user = 0, system = 0;
+        for (int i = 1; i < 12; ++i) fields >> skipped;
+        if (fields >> user >> system) ms = (user + system) * 10.0;
     }
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    return pid;
-}
-
-double HostCpuMs(int hostPid) {
-    const std::string stat = ReadFile("Z:\\proc\\" + std::to_string(hostPid) + "\\stat");
-    // After the parenthesised name: utime and stime are the 12th and 13th
-    // fields, in clock ticks of 10 ms.
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(stat.substr(close + 1));
-    std::string field;
-    double ticks = 0;
-    for (int i = 1; i <= 13 && fields >> field; ++i) ticks += i >= 12 ? atof(field.c_str()) : 0;
-    return fields ? ticks * 10.0 : -1;
+    return ms;
 }
 
 // Processor time per minute of wall time over a window of seconds.
-void RowCpu(const std::string& what, int hostPid, int seconds) {
-    const double before = HostCpuMs(hostPid), start = PreciseMs();
+void RowCpu(const std::string& what, const Morvane& app, int seconds) {
+    const double before = HostCpuMs(app.dir().path()), start = PreciseMs();
     Sleep(static_cast<DWORD>(seconds) * 1000);
-    const double after = HostCpuMs(hostPid), wall = PreciseMs() - start;
+    const double after = HostCpuMs(app.dir().path()), wall = PreciseMs() - start;
     if (before < 0 || after < 0) return Row(what, "unavailable");
     Row(what, "%.0f ms per minute (%d s window, host account)", (after - before) * 60000.0 / wall,
         seconds);
@@ -174,8 +163,7 @@ void MeasureRunningProgram(int cycles, int cpuSeconds) {
     }
     HWND main = app.StartToMainWindow("bench");
     if (!main) return Row("Running program", "did not start");
-    const int hostPid = HostPidOf(app.dir().path());
-    RowCpu("Processor time of Morvane.exe, lock off", hostPid, cpuSeconds);
+    RowCpu("Processor time of Morvane.exe, lock off", app, cpuSeconds);
 
     ClickLock(main, true);
     if (!WaitFor([&] { return Queries(app) >= 1; }, kTimeout)) {
@@ -214,10 +202,8 @@ void MeasureRunningProgram(int cycles, int cpuSeconds) {
         WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.50"; }, kTimeout);
         app.SetToolVolume("0.30");
     }
-    Row("Reaction: volume raised above the limit to set command",
-        "median %.0f ms, worst %.0f ms (n=%u)", Median(reactions), Max(reactions),
-        static_cast<unsigned>(reactions.size()));
-    RowCpu("Processor time of Morvane.exe, lock on", hostPid, cpuSeconds);
+    RowSpread("Reaction: volume raised above the limit to set command", reactions);
+    RowCpu("Processor time of Morvane.exe, lock on", app, cpuSeconds);
 
     const DWORD perCycleBudget = 5000;
     WaitFor([&] { return Queries(app) >= static_cast<size_t>(cycles); },
