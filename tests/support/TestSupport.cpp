@@ -42,8 +42,8 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, error);
 }
 
-// Through the C runtime: its sharing lets a test and the fake tool read and
-// write the same files at the same moments.
+// The streams open files as the C runtime does: its sharing lets a test and
+// the fake tool read and write the same files at the same moments.
 std::string ReadFile(const std::wstring& path) {
     std::ifstream file(path.c_str(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
