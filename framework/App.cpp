@@ -11,9 +11,6 @@ CWinApp* g_app = nullptr;
 
 static_assert(sizeof(INITCOMMONCONTROLSEX) == RecordSize(8, 8), "INITCOMMONCONTROLSEX");
 
-// The longest path the system takes, in characters.
-const size_t kMaxModulePath = 32768;
-
 CString ModuleBaseName() {
     // Whatever the length of the folder's path: the name is what follows the
     // last separator, up to the extension.
@@ -77,22 +74,6 @@ int AfxShowMessage(HWND owner, const char* text, const char* caption, UINT type)
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
     return AfxShowMessage(m_hWnd, text, caption, type);
-}
-
-std::wstring GetModulePath() {
-    // Older systems leave a cut path without its NUL; Wine gives nothing at
-    // all when the buffer is short. The buffer grows until the path fits.
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], size);
-        if (length != 0 && length < size - 1) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= kMaxModulePath) return std::wstring();
-        path.assign(path.size() * 2, L'\0');
-    }
 }
 
 // Lives beside the application object so that a program linking the

@@ -10,13 +10,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "framework/App.h"
+
 namespace testing_support {
 
-// Not the framework's GetModulePath: that would link its windowing code, and
-// loading user32 makes every test program start slower under Wine.
 std::wstring ModuleDir() {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size())));
+    const std::wstring path = GetModulePath();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
