@@ -154,16 +154,10 @@ TEST(Settings_GetAppDir, IsTheFolderOfTheRunningProgram) {
 TEST(Settings_AppDirFor, ReachesAFolderTheCodePageCannotSpellByItsShortName) {
     EXPECT_STREQ(AppDirFor(L"C:\\Tools\\Morvane.exe"), "C:\\Tools\\");
     // Thai letters and an emoji: no ANSI code page spells both.
-    wchar_t temp[MAX_PATH] = L"";
-    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"\u0e17\u0e14\u0e2a\u0e2d\u0e1a \U0001F50A\\";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
-                GetLastError() == ERROR_ALREADY_EXISTS);
-    const std::wstring file = folder + L"config.ini";
-    const HANDLE created =
-        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(created, INVALID_HANDLE_VALUE);
-    CloseHandle(created);
+    const TempDir temp(L"\u0e17\u0e14\u0e2a\u0e2d\u0e1a \U0001F50A");
+    const std::wstring& folder = temp.wpath();
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(WriteFile(folder + L"config.ini", ""));
 
     const CString dir = AppDirFor(folder + L"Morvane.exe");
     EXPECT_FALSE(dir.IsEmpty());
@@ -172,8 +166,6 @@ TEST(Settings_AppDirFor, ReachesAFolderTheCodePageCannotSpellByItsShortName) {
     // No short name to be had (here: no such folder): nothing usable, rather
     // than a path with '?' that names nothing.
     EXPECT_STREQ(AppDirFor(folder + L"\u0e17\\Morvane.exe"), "");
-    DeleteFileW(file.c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 
 TEST(Settings_FileExists, TrueOnlyForAFileThatCanBeOpenedForReading) {

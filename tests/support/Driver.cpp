@@ -153,12 +153,12 @@ bool AnswerPrompt(HWND prompt, const std::string& password) {
            WaitFor([&] { return !Visible(prompt); }, kTimeout);
 }
 
-std::string AnswerRefused(HWND prompt, const std::string& password) {
+BoxContent AnswerWithMessage(HWND prompt, const std::string& password) {
     HWND box = SetItemText(prompt, IDC_EDIT_PASSWORD, password) && Click(prompt, IDOK)
                    ? WaitOwnedDialog(prompt)
                    : nullptr;
-    const std::string text = box ? ReadMessageBox(box).text : "";
-    return DismissBox(box) ? text : "";
+    const BoxContent content = box ? ReadMessageBox(box) : BoxContent();
+    return DismissBox(box) ? content : BoxContent();
 }
 
 bool DismissBox(HWND box) {

@@ -145,9 +145,9 @@ bool WithDriver(const std::function<void()>& run, const std::function<void()>& s
 
 // Types password into prompt and confirms it; true once the prompt has gone.
 bool AnswerPrompt(HWND prompt, const std::string& password);
-// The same for an answer refused with a message box over the prompt: the
-// box's text, once it is closed ("" when none came).
-std::string AnswerRefused(HWND prompt, const std::string& password);
+// The same for an answer met with a message box over the prompt: what the
+// box showed, once it is closed (nothing when none came).
+BoxContent AnswerWithMessage(HWND prompt, const std::string& password);
 // OK on a message box, waiting until it has gone: the prompt under it may
 // still be busy answering it, and typing before that races its clean-up.
 bool DismissBox(HWND box);

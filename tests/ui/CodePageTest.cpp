@@ -54,13 +54,9 @@ TEST(Program_AnyCodePage, ChineseTextsAndAForeignFolderWork) {
     prompt = app.WaitDialog(kVerifyPrompt);
     ASSERT_TRUE(prompt);
     EXPECT_EQ(ItemText(prompt, IDC_STATIC_LABEL), "密码");
-    ASSERT_TRUE(SetItemText(prompt, IDC_EDIT_PASSWORD, "wrong"));
-    ASSERT_TRUE(Click(prompt, IDOK));
-    HWND box = WaitOwnedDialog(prompt);
-    ASSERT_TRUE(box);
-    EXPECT_EQ(ReadMessageBox(box).text, kWrongPassword);
-    EXPECT_EQ(WindowCaption(box), "Morvane");
-    ASSERT_TRUE(DismissBox(box));
+    const BoxContent box = AnswerWithMessage(prompt, "wrong");
+    EXPECT_EQ(box.text, kWrongPassword);
+    EXPECT_EQ(box.caption, "Morvane");
     ASSERT_TRUE(AnswerPrompt(prompt, "pw"));
     main = app.MainWindow();
     ASSERT_TRUE(main && WaitFor([&] { return Visible(main); }, kTimeout));

@@ -244,20 +244,16 @@ TEST(Fault_Config, FirstStartInAFolderThatCannotKeepSettingsLetsTheUserIn) {
     ASSERT_TRUE(main);
     // One message that says what happened, then the window.
     HWND prompt = app.WaitDialog(kSetPrompt);
-    ASSERT_TRUE(SetItemText(prompt, IDC_EDIT_PASSWORD, "pw") && Click(prompt, IDOK));
-    HWND box = WaitOwnedDialog(prompt);
-    ASSERT_TRUE(box);
-    const BoxContent seen = ReadMessageBox(box);
+    const BoxContent seen = AnswerWithMessage(prompt, "pw");
     EXPECT_EQ(seen.caption, "Morvane");
     EXPECT_EQ(seen.text, "无法在此文件夹中保存设置，密码仅在本次运行中有效。");
     EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
-    ASSERT_TRUE(DismissBox(box));
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
 
     // The password holds for the run: the way back from the icon asks for it.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     HWND verify = app.WaitDialog(kVerifyPrompt);
-    EXPECT_EQ(AnswerRefused(verify, "not it"), kWrongPassword);
+    EXPECT_EQ(AnswerWithMessage(verify, "not it").text, kWrongPassword);
     ASSERT_TRUE(AnswerPrompt(verify, "pw"));
     EXPECT_TRUE(app.Close(main));
 }
@@ -325,11 +321,8 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     // However deep the folder, the program's file name captions its boxes.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     prompt = WaitWindow(program.pid(), "#32770", kVerifyPrompt);
-    ASSERT_TRUE(SetItemText(prompt, IDC_EDIT_PASSWORD, "not it") && Click(prompt, IDOK));
-    HWND box = WaitOwnedDialog(prompt);
-    ASSERT_TRUE(box);
-    EXPECT_EQ(ReadMessageBox(box).caption, "Morvane");
-    ASSERT_TRUE(DismissBox(box) && AnswerPrompt(prompt, "pw"));
+    EXPECT_EQ(AnswerWithMessage(prompt, "not it").caption, "Morvane");
+    ASSERT_TRUE(AnswerPrompt(prompt, "pw"));
     // The worker reaches the tool in the deep folder and corrects.
     EXPECT_TRUE(WaitFor([&] { return ReadFile(dir + "fake-volume.txt") == "0.25"; }, kTimeout));
     PostMessageA(main, WM_CLOSE, 0, 0);

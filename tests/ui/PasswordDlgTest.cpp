@@ -110,7 +110,7 @@ TEST_F(PasswordDlgTest, WrongPasswordKeepsThePromptOpenAndSaysSo) {
     const INT_PTR result = Run(1, [&] {
         HWND dlg = WaitOwnDialog(kVerifyPrompt);
         if (!dlg) return;
-        boxText = AnswerRefused(dlg, "wrong");
+        boxText = AnswerWithMessage(dlg, "wrong").text;
         HWND edit = GetDlgItem(dlg, IDC_EDIT_PASSWORD);
         cleared = WaitFor([&] { return ItemText(dlg, IDC_EDIT_PASSWORD).empty(); }, kTimeout);
         focused = WaitFor([&] { return FocusOf(dlg) == edit; }, kTimeout);
@@ -207,7 +207,7 @@ TEST_F(PasswordDlgTest, UnwritableSettingsFileKeepsTheOldPassword) {
     const INT_PTR result = Run(2, [&] {
         HWND dlg = WaitOwnDialog(kChangePrompt);
         if (!dlg) return;
-        boxText = AnswerRefused(dlg, "new");
+        boxText = AnswerWithMessage(dlg, "new").text;
         Click(dlg, IDCANCEL);
     });
     EXPECT_NE(boxText.find("config.ini"), std::string::npos) << "the user is told: " << boxText;

@@ -56,7 +56,7 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     ASSERT_TRUE(app.Start());
     // A wrong password is refused, and the prompt stays.
     HWND prompt = app.WaitDialog(kVerifyPrompt);
-    EXPECT_EQ(AnswerRefused(prompt, "open sesame!"), kWrongPassword);
+    EXPECT_EQ(AnswerWithMessage(prompt, "open sesame!").text, kWrongPassword);
     EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
     main = nullptr;
@@ -334,7 +334,7 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
     // The new password is the one the icon asks for, and the old one is not.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     HWND prompt = app.WaitDialog(kVerifyPrompt);
-    EXPECT_EQ(AnswerRefused(prompt, "old"), kWrongPassword);
+    EXPECT_EQ(AnswerWithMessage(prompt, "old").text, kWrongPassword);
     EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "new"));
     ASSERT_TRUE(app.Close(main));
