@@ -82,6 +82,12 @@ BOOL CLimiterDlg::OnInitDialog() {
         return TRUE;
     }
 
+    // The stored limit holds from the start, not only once someone answers
+    // the prompt: started at sign-in, the prompt may wait for hours. A
+    // cancelled prompt stops the worker again through OnDestroy.
+    Store(state.running, 0);
+    StartLimiter();
+
     CPasswordDlg prompt;
     prompt.m_nMode = state.password.IsEmpty() ? CPasswordDlg::kModeSet : CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) {
@@ -94,9 +100,6 @@ BOOL CLimiterDlg::OnInitDialog() {
     SendDlgItemMessage(IDC_CHECK_LOCK, BM_SETCHECK, Load(state.lock) ? BST_CHECKED : BST_UNCHECKED);
     m_slider.SetPos(limit);
     SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(limit), TRUE);
-
-    Store(state.running, 0);
-    StartLimiter();
     return TRUE;
 }
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
@@ -73,8 +75,31 @@ TEST(Program_Start, CancelledPromptExitsInOrderSavingSettings) {
     ASSERT_TRUE(app.WaitExit());
     EXPECT_EQ(app.Setting("vol"), "0");
     EXPECT_EQ(app.Setting("isLock"), "0");
-    // The worker never started: the tool was never run.
+    // The worker ran with the lock off: the tool was never run.
     EXPECT_TRUE(app.ToolCalls().empty());
+}
+
+TEST(Program_Start, StoredLimitHoldsWhileThePromptWaitsAndACancelStopsIt) {
+    Morvane app;
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=40\r\nisLock=1\r\n", "1.00"));
+    const long long startedAt = NowMs();
+    HWND main = app.StartToPrompt(kSetPrompt);
+    ASSERT_TRUE(main);
+    // Nobody answers: the loud volume still comes down to the stored limit.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.40"; }, kTimeout));
+    const std::vector<ToolCall> calls = app.ToolCalls();
+    ASSERT_EQ(CountCalls(calls, true, 0, "40"), 1u);
+    std::printf("first correction %lld ms after the start\n", calls.back().whenMs - startedAt);
+    EXPECT_TRUE(Visible(app.WaitDialog(kSetPrompt, 0)));
+    EXPECT_FALSE(IsWindowVisible(main));
+
+    // A cancel ends the program and its worker, as any exit does.
+    ASSERT_TRUE(app.CancelPrompt(kSetPrompt));
+    ASSERT_TRUE(app.WaitExit());
+    const size_t callsAtExit = app.ToolCalls().size();
+    EXPECT_FALSE(WaitFor([&] { return app.ToolCalls().size() > callsAtExit; }, 2500));
+    EXPECT_EQ(app.Setting("vol"), "40");
+    EXPECT_EQ(app.Setting("isLock"), "1");
 }
 
 TEST(Program_Start, ShowsLoadedSettingsAfterThePrompt) {
