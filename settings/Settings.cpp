@@ -22,6 +22,38 @@ const DWORD kValueBufferSize = 500;
 // A save takes milliseconds; a holder slower than this is stuck, and our
 // write goes ahead rather than be lost.
 const DWORD kLockWaitMs = 5000;
+// A settings file is a few lines; anything far larger is not ours to rewrite.
+const LONGLONG kMaxMarkedFile = 1 << 20;
+
+// Windows' profile functions take a UTF-8 byte-order mark for part of the
+// first line: a "[user]" behind it is not found, every value reads as
+// missing, and the next write appends a second section. Editors add the mark
+// when a user edits the file (the guide tells them how to drop a forgotten
+// password), so it is removed; every other byte stays as it was. A UTF-16
+// file, which the profile functions do read, starts otherwise and is kept.
+void DropUtf8Mark(const char* iniPath) {
+    UniqueHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file) return;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 3 || size.QuadPart > kMaxMarkedFile) {
+        return;
+    }
+    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD count = 0;
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) ||
+        count != bytes.size() || memcmp(bytes.data(), "\xEF\xBB\xBF", 3) != 0) {
+        return;
+    }
+    // Everything was read before the first byte is written back.
+    const DWORD rest = count - 3;
+    DWORD written = 0;
+    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
+        !WriteFile(file.get(), bytes.data() + 3, rest, &written, nullptr) || written != rest) {
+        return;
+    }
+    SetEndOfFile(file.get());
+}
 
 CString ReadSettingFrom(const char* iniPath, const char* key) {
     char buffer[kValueBufferSize];
@@ -141,6 +173,7 @@ void LoadSettingsFrom(const CString& appDir) {
     LimiterState& state = State();
     state.iniPath = appDir + kIniName;
     const SettingsFileLock lock(state.iniPath);
+    DropUtf8Mark(state.iniPath);
     state.password = ReadSettingFrom(state.iniPath, "p1");
     const CString isLock = ReadSettingFrom(state.iniPath, "isLock");
     Store(state.lock, _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),

@@ -127,6 +127,41 @@ TEST_F(SettingsFile, LongValuesAreCutToTheReadBuffer) {
     EXPECT_EQ(State().password.GetLength(), 499);
 }
 
+TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
+    const std::string user = "[user]\r\nvol=30\r\nisLock=1\r\np1=\xC3\xA9\r\n";
+    const std::string utf16("\xFF\xFE[\0u\0s\0e\0r\0]\0\r\0\n\0", 20);
+    struct Case {
+        const char* name;
+        std::string stored, onDisk;
+        int32_t limit;
+    } cases[] = {
+        {"marked", "\xEF\xBB\xBF" + user, user, 30},
+        {"marked twice: only the first is the mark", "\xEF\xBB\xBF\xEF\xBB\xBF" + user,
+         "\xEF\xBB\xBF" + user, -1},
+        {"only the mark", "\xEF\xBB\xBF", "", 0},
+        {"unmarked", user, user, 30},
+        {"UTF-16, which the profile functions read", utf16, utf16, 0},
+        {"a cut mark", "\xEF\xBB" + user, "\xEF\xBB" + user, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteFile(Ini(), c.stored));
+        LoadSettingsFrom(dir.path().c_str());
+        EXPECT_EQ(ReadFile(Ini()), c.onDisk);
+        if (c.limit >= 0) {
+            EXPECT_EQ(Load(State().limit), c.limit);
+        }
+    }
+    // What was read once the mark is gone is what a save keeps: one section.
+    ASSERT_TRUE(WriteFile(Ini(), "\xEF\xBB\xBF" + user));
+    LoadSettingsFrom(dir.path().c_str());
+    SaveSettings();
+    const std::string saved = ReadFile(Ini());
+    EXPECT_EQ(saved.find("[user]"), 0u) << saved;
+    EXPECT_EQ(saved.find("[user]", 1), std::string::npos) << saved;
+    EXPECT_EQ(Value("p1"), "\xC3\xA9");
+}
+
 TEST(Settings_AppDirOf, KeepsDriveAndDirectoryWithTheTrailingSeparator) {
     struct Case {
         const char* module;
