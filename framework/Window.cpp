@@ -228,14 +228,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     if (!self) return FALSE;
 
     LRESULT result = 0;
-    bool handled = false;
-    try {
-        handled = self->Dispatch(message, wParam, lParam, &result);
-    } catch (...) {
-        // Nothing may unwind into the system's code; the message gets the
-        // default processing instead.
-        handled = false;
-    }
+    const bool handled = self->Dispatch(message, wParam, lParam, &result);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;

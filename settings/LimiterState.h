@@ -22,9 +22,9 @@ struct LimiterState {
     CString toolPath;  // application directory + "bin.exe"
 };
 
-// The process-wide state. It is created on first use and never destroyed:
-// the worker is never joined and may still read it while the process runs
-// its exit-time destructors.
+// The process-wide state. It is created as the process starts and never
+// destroyed: the worker is never joined and may still read it while the
+// process runs its exit-time destructors.
 LimiterState& State();
 
 inline int32_t Load(const std::atomic<int32_t>& word) {
