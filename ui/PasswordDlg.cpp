@@ -38,6 +38,17 @@ BOOL CPasswordDlg::OnInitDialog() {
     }
     SetWindowText(verb + "密码");
     SetDlgItemText(IDC_STATIC_LABEL, label);
+
+    // Over a hidden owner (at start-up, or with the window in the tray) the
+    // prompt would have no taskbar button and no Alt+Tab entry: one that
+    // fell behind another window could be found again only through the icon.
+    const HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (!owner || !::IsWindowVisible(owner)) {
+        SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE,
+                          GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        ShowWindow(SW_SHOWNORMAL);
+        SetForegroundWindow();
+    }
     return TRUE;  // the focus goes to the first tab stop, the edit box
 }
 
