@@ -173,8 +173,10 @@ LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 
 LRESULT CLimiterDlg::OnDpiChanged(WPARAM wParam, LPARAM /*lParam*/) {
     // Scaling changed, or the window moved to a screen with another: the
-    // icons are loaded again at the new sizes. The dialog manager resizes
-    // the window and its controls, so the message goes on to it.
+    // icons are loaded again at the new sizes, the notification area's too
+    // (it follows the window's screen, which is usually the one with the
+    // taskbar). The dialog manager resizes the window and its controls, so
+    // the message goes on to it.
     const UINT dpi = LOWORD(wParam);
     LoadIcons(dpi);
     m_tray.Reload(dpi);
