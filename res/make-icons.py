@@ -1,21 +1,36 @@
 #!/usr/bin/env python3
-"""Draws the program's icons and writes them as 32-bit .ico files.
+"""Draws the program's icons and writes them as .ico files.
 
 The picture: a loudspeaker on a blue tile, its sound waves stopped by an
 orange bar, the ceiling the program holds the volume under.
 
-Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico 48 x 48, tray.ico 16 x 16)
+Each image is drawn at its own size, not scaled from another: the sizes the
+system asks for at 100 % to 200 % display scaling (16, 20, 24 and 32 for the
+small icon, 32 and 48 for the big one) and 256, from which the system makes
+the larger ones. Up to 20 pixels the picture is simplified (one wave, a thicker bar)
+so that it stays legible. The images up to 48 pixels are 32-bit bitmaps, which
+every reader of the format takes; the 256 image is a PNG, which is what
+makes it small.
+
+Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico and tray.ico)
 """
 import math
 import os
 import struct
 import sys
+import zlib
 
 TILE = (0x2B, 0x5C, 0xAB)
 SPEAKER = (0xFF, 0xFF, 0xFF)
 WAVE = (0xC8, 0xDC, 0xF5)
 CEILING = (0xF5, 0x9E, 0x1B)
 SAMPLES = 4  # per axis, for smooth edges
+
+ICONS = (
+    ("main.ico", (16, 20, 24, 32, 48, 256)),  # the window's and the file's
+    ("tray.ico", (16, 20, 24, 32, 48)),  # the notification area's
+)
+PNG_FROM = 256  # sizes from here on are stored as PNG
 
 
 def inside_rounded_square(x, y, radius):
@@ -64,7 +79,7 @@ def colour_at(x, y, small):
 
 
 def render(size):
-    small = size <= 16
+    small = size <= 20
     pixels = []  # rows top to bottom, (b, g, r, a)
     for row in range(size):
         line = []
@@ -89,9 +104,9 @@ def render(size):
     return pixels
 
 
-def ico_bytes(size):
-    pixels = render(size)
-    xor = b"".join(bytes(p) for row in reversed(pixels) for p in row)  # bottom-up DIB
+def bitmap_image(size, pixels):
+    """A 32-bit DIB, bottom-up, with the AND mask the format still requires."""
+    xor = b"".join(bytes(p) for row in reversed(pixels) for p in row)
     mask_stride = ((size + 31) // 32) * 4
     mask = bytearray()
     for row in reversed(pixels):
@@ -102,18 +117,50 @@ def ico_bytes(size):
         mask += bits
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask),
                          0, 0, 0, 0)
-    image = header + xor + bytes(mask)
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), 6 + 16)
-    return directory + entry + image
+    return header + xor + bytes(mask)
+
+
+def png_image(size, pixels):
+    """A PNG with a palette: the picture has a few dozen colours, so one byte a
+    pixel instead of four, with the alphas in the palette's tRNS chunk."""
+    palette = sorted(set(p for row in pixels for p in row))
+    assert len(palette) <= 256
+    index = {p: i for i, p in enumerate(palette)}
+    # Filter type 0 on every row: differences between indices mean nothing.
+    raw = b"".join(b"\0" + bytes(index[p] for p in row) for row in pixels)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 3, 0, 0, 0)) +
+            chunk(b"PLTE", b"".join(bytes((r, g, b)) for b, g, r, a in palette)) +
+            chunk(b"tRNS", bytes(a for b, g, r, a in palette)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def ico_bytes(sizes):
+    images = []
+    for size in sizes:
+        pixels = render(size)
+        images.append(png_image(size, pixels) if size >= PNG_FROM else bitmap_image(size, pixels))
+    directory = struct.pack("<HHH", 0, 1, len(sizes))
+    offset = len(directory) + 16 * len(sizes)
+    entries = b""
+    for size, image in zip(sizes, images):
+        # 0 stands for 256 in the directory's one-byte fields.
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return directory + entries + b"".join(images)
 
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
-    for name, size in (("main.ico", 48), ("tray.ico", 16)):
+    for name, sizes in ICONS:
         with open(os.path.join(out, name), "wb") as f:
-            f.write(ico_bytes(size))
+            f.write(ico_bytes(sizes))
 
 
 if __name__ == "__main__":

@@ -5,7 +5,8 @@
 #define IDD_MORVANE_DIALOG 102
 #define IDD_PASSWORD 132
 
-// Icons: the application's (48 x 48) and the notification area's (16 x 16)
+// Icons: the application's and the notification area's, each in the sizes
+// display scaling asks for (see make-icons.py)
 #define IDI_MAIN 128
 #define IDI_TRAY 129
 

@@ -1,6 +1,8 @@
 // The main window (see LimiterDlg.h).
 #include "ui/LimiterDlg.h"
 
+#include <utility>
+
 #include "framework/App.h"
 #include "framework/Handles.h"
 #include "limiter/LimiterThread.h"
@@ -12,7 +14,6 @@
 
 namespace {
 
-const char kTrayTip[] = "Morvane";
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
 const char kUnusableFolderText[] =
     "程序所在文件夹的名称无法使用。请将程序移到名称只含系统语言文字的文件夹中。";
@@ -40,13 +41,12 @@ ON_BN_CLICKED(IDC_BUTTON_PASSWORD, OnButtonPassword)
 ON_BN_CLICKED(IDC_CHECK_LOCK, OnCheckLock)
 ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
 ON_MESSAGE(WM_TASKBARCREATED, OnTaskbarCreated)
+ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
 ON_WM_ENDSESSION()
 END_MESSAGE_MAP()
 
 CLimiterDlg::CLimiterDlg(CWnd* pParent)
-    : CDialog(IDD_MORVANE_DIALOG, pParent),
-      // Shared by the system: never destroyed.
-      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_MAIN))) {}
+    : CDialog(IDD_MORVANE_DIALOG, pParent), m_tray(AfxGetInstanceHandle(), IDI_TRAY) {}
 
 void CLimiterDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -56,10 +56,8 @@ void CLimiterDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CLimiterDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
-    SetIcon(m_hIcon, TRUE);
-    SetIcon(m_hIcon, FALSE);
-
-    NotifyTray(NIM_ADD, kTrayTip);
+    LoadIcons(0);
+    m_tray.Add(m_hWnd);
 
     m_slider.SetRange(kLimitMin, kLimitMax);
     m_slider.SetTicFreq(kTickEvery);
@@ -116,7 +114,7 @@ void CLimiterDlg::OnDestroy() {
     CDialog::OnDestroy();
     SaveSettings();
     Store(State().running, 0);
-    NotifyTray(NIM_DELETE, "");
+    m_tray.Remove();
     Sleep(kWorkerGraceMs);
 }
 
@@ -137,10 +135,10 @@ void CLimiterDlg::OnPaint() {
     GetClientRect(&client);
     const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
     const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
-    dc.DrawIcon(x, y, m_hIcon);
+    dc.DrawIcon(x, y, m_hIcon.get());
 }
 
-HCURSOR CLimiterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+HCURSOR CLimiterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon.get()); }
 
 void CLimiterDlg::OnHScroll(UINT nSBCode, UINT nPos, CWnd* pScrollBar) {
     const int position = m_slider.GetPos();
@@ -164,16 +162,6 @@ void CLimiterDlg::StartLimiter() { ::StartLimiter(m_hWnd); }
 
 // The notification-area icon, hiding and restoring.
 
-BOOL CLimiterDlg::NotifyTray(DWORD message, const char* tip) {
-    // Loaded at the notification area's size (a shared icon of the default
-    // size would be scaled twice) and destroyed when the call is done.
-    UniqueIcon icon(static_cast<HICON>(
-        LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
-                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
-    NOTIFYICONDATAA record = MakeTrayRecord(m_hWnd, icon.get(), tip);
-    return Shell_NotifyIconA(message, &record);
-}
-
 LRESULT CLimiterDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
     if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN) RestoreFromTray();
     return 0;
@@ -181,13 +169,33 @@ LRESULT CLimiterDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
 
 LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     // A restarted shell has forgotten the icon, and a hidden window would
-    // have no way back. A shell that still holds the icon refuses the add:
-    // the old entry is then replaced.
-    if (!NotifyTray(NIM_ADD, kTrayTip)) {
-        NotifyTray(NIM_DELETE, "");
-        NotifyTray(NIM_ADD, kTrayTip);
-    }
+    // have no way back.
+    m_tray.AddAgain();
     return 0;
+}
+
+LRESULT CLimiterDlg::OnDpiChanged(WPARAM wParam, LPARAM /*lParam*/) {
+    // Scaling changed, or the window moved to a screen with another: the
+    // icons are loaded again at the new sizes, the notification area's too
+    // (it follows the window's screen, which is usually the one with the
+    // taskbar). The dialog manager resizes the window and its controls, so
+    // the message goes on to it.
+    const UINT dpi = LOWORD(wParam);
+    LoadIcons(dpi);
+    m_tray.Reload(dpi);
+    SetMsgHandled(false);
+    return 0;
+}
+
+void CLimiterDlg::LoadIcons(UINT dpi) {
+    // Set before the old ones go: the window must never hold a destroyed icon.
+    const HINSTANCE module = AfxGetInstanceHandle();
+    UniqueIcon large(LoadIconForDpi(module, IDI_MAIN, SM_CXICON, SM_CYICON, dpi));
+    UniqueIcon little(LoadIconForDpi(module, IDI_MAIN, SM_CXSMICON, SM_CYSMICON, dpi));
+    SetIcon(large.get(), TRUE);
+    SetIcon(little.get(), FALSE);
+    m_hIcon = std::move(large);
+    m_hSmallIcon = std::move(little);
 }
 
 void CLimiterDlg::RestoreFromTray() {

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include "framework/Handles.h"
 #include "framework/Window.h"
+#include "ui/Tray.h"
 
 class CLimiterDlg : public CDialog {
 public:
@@ -14,9 +16,6 @@ public:
     // Starts the limiter worker for this window.
     void StartLimiter();
 
-    // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) this
-    // window's notification-area icon; TRUE when the shell accepted it.
-    BOOL NotifyTray(DWORD message, const char* tip);
     // Shows the window again once the password has been given.
     void RestoreFromTray();
 
@@ -34,10 +33,16 @@ protected:
     void OnCheckLock();
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void OnEndSession(BOOL bEnding);
 
+    // The window's big and small icons at the sizes for dpi (0: the system's).
+    void LoadIcons(UINT dpi);
+
     CSliderCtrl m_slider;
-    HICON m_hIcon;
+    UniqueIcon m_hIcon;
+    UniqueIcon m_hSmallIcon;
+    CTrayIcon m_tray;
 
     DECLARE_MESSAGE_MAP()
 };

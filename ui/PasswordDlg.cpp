@@ -1,6 +1,7 @@
 // The password prompt and what OK does with the text typed into it.
 #include "ui/PasswordDlg.h"
 
+#include "framework/App.h"
 #include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "settings/Settings.h"
@@ -38,6 +39,27 @@ BOOL CPasswordDlg::OnInitDialog() {
     }
     SetWindowText(verb + "密码");
     SetDlgItemText(IDC_STATIC_LABEL, label);
+
+    // Over a hidden owner (at start-up, or with the window in the tray) the
+    // prompt would have no taskbar button and no Alt+Tab entry: one that
+    // fell behind another window could be found again only through the icon.
+    const HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (!owner || !::IsWindowVisible(owner)) {
+        SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE,
+                          GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        // The button shows the program's icon, not a blank one. Shared
+        // icons of the system's sizes: never destroyed.
+        const HINSTANCE module = AfxGetInstanceHandle();
+        auto icon = [module](int cx, int cy) {
+            return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON,
+                                                 GetSystemMetrics(cx), GetSystemMetrics(cy),
+                                                 LR_SHARED));
+        };
+        SetIcon(icon(SM_CXICON, SM_CYICON), TRUE);
+        SetIcon(icon(SM_CXSMICON, SM_CYSMICON), FALSE);
+        ShowWindow(SW_SHOWNORMAL);
+        SetForegroundWindow();
+    }
     return TRUE;  // the focus goes to the first tab stop, the edit box
 }
 

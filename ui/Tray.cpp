@@ -1,7 +1,14 @@
-// The notification-area icon's record (see Tray.h).
+// The notification-area icon and its record (see Tray.h).
 #include "ui/Tray.h"
 
 #include <cstring>
+#include <utility>
+
+namespace {
+
+const char kTrayTip[] = "Morvane";
+
+}  // namespace
 
 void CopyTrayTip(char* field, size_t fieldSize, const char* tip) {
     if (fieldSize == 0) return;
@@ -28,4 +35,54 @@ NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip) {
     record.hIcon = icon;
     CopyTrayTip(record.szTip, kTrayTipSize, tip);
     return record;
+}
+
+HICON LoadIconForDpi(HINSTANCE module, UINT id, int cx, int cy, UINT dpi) {
+    int width = GetSystemMetrics(cx), height = GetSystemMetrics(cy);
+    if (dpi) {
+        // The metrics are those of the system's DPI, which a per-monitor
+        // aware program keeps until the user signs out; the functions that
+        // answer for another DPI are newer than Windows 7.
+        const HDC screen = GetDC(nullptr);
+        const int systemDpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+        if (screen) ReleaseDC(nullptr, screen);
+        if (systemDpi > 0) {
+            width = MulDiv(width, static_cast<int>(dpi), systemDpi);
+            height = MulDiv(height, static_cast<int>(dpi), systemDpi);
+        }
+    }
+    return static_cast<HICON>(
+        LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
+}
+
+BOOL CTrayIcon::Add(HWND window) {
+    m_window = window;
+    // Loaded at the notification area's size: an icon of the default size
+    // would be scaled twice.
+    m_icon.reset(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON));
+    return Notify(NIM_ADD, kTrayTip);
+}
+
+BOOL CTrayIcon::AddAgain() {
+    if (Notify(NIM_ADD, kTrayTip)) return TRUE;
+    Notify(NIM_DELETE, "");
+    return Notify(NIM_ADD, kTrayTip);
+}
+
+BOOL CTrayIcon::Reload(UINT dpi) {
+    UniqueIcon icon(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON, dpi));
+    if (!icon) return FALSE;
+    m_icon = std::move(icon);
+    return Notify(NIM_MODIFY, kTrayTip);
+}
+
+BOOL CTrayIcon::Remove() {
+    const BOOL removed = Notify(NIM_DELETE, "");
+    m_icon.reset();
+    return removed;
+}
+
+BOOL CTrayIcon::Notify(DWORD message, const char* tip) {
+    NOTIFYICONDATAA record = MakeTrayRecord(m_window, m_icon.get(), tip);
+    return Shell_NotifyIconA(message, &record);
 }

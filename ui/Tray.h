@@ -1,5 +1,6 @@
-// The record that describes the program's notification-area icon to the
-// shell, built without a window so that its limits can be checked directly.
+// The program's notification-area icon: the record that describes it to the
+// shell, built without a window so that its limits can be checked directly,
+// and the icon itself, kept at the size the display's scaling asks for.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 
 #include <cstddef>
 
+#include "framework/Handles.h"
 #include "framework/RecordSize.h"
 
 // The icon's identifier and the message the shell sends for mouse events on it.
@@ -27,3 +29,37 @@ void CopyTrayTip(char* field, size_t fieldSize, const char* tip);
 
 // The record for window's icon with the given image and tip.
 NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip);
+
+// Icon resource id of module at the size the system metrics cx and cy
+// (SM_CXICON, SM_CYICON or the small ones) ask for at dpi; 0 means the
+// system's own DPI. Never a shared icon: the caller destroys it.
+HICON LoadIconForDpi(HINSTANCE module, UINT id, int cx, int cy, UINT dpi = 0);
+
+// The notification-area icon of one window, tip "Morvane", mouse events
+// sent to it as WM_TRAYNOTIFY.
+class CTrayIcon {
+public:
+    CTrayIcon(HINSTANCE module, UINT iconId) : m_module(module), m_iconId(iconId) {}
+
+    // NIM_ADD for window, at the system's DPI; TRUE when the shell took it.
+    BOOL Add(HWND window);
+    // After the shell has started again (TaskbarCreated): a new shell has
+    // forgotten the icon; one that still holds it refuses the add, and the
+    // old entry is then replaced.
+    BOOL AddAgain();
+    // The image loaded again at the size for dpi (WM_DPICHANGED) and shown.
+    BOOL Reload(UINT dpi);
+    // NIM_DELETE; the window keeps no icon afterwards.
+    BOOL Remove();
+
+    // The image the shell was last given (it keeps a copy of its own).
+    HICON icon() const { return m_icon.get(); }
+
+private:
+    BOOL Notify(DWORD message, const char* tip);
+
+    HINSTANCE m_module;
+    UINT m_iconId;
+    HWND m_window = nullptr;
+    UniqueIcon m_icon;
+};

@@ -70,6 +70,13 @@ prepare_prefix() {
     # also get Wine's own title bar.
     "$wrapper" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   fi
+  # Wine draws the caption buttons of its title bars in Marlett (Debian's
+  # fonts-wine). This Wine loads the fonts in the prefix's Fonts folder, not
+  # those in its own data folder; the list is read when the server starts.
+  local marlett=/usr/share/wine/fonts/marlett.ttf fonts="$prefix/drive_c/windows/Fonts"
+  if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    cp "$marlett" "$fonts/"
+  fi
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   WINEPREFIX="$prefix" wineserver -p
   "$wrapper" cmd /c exit </dev/null >/dev/null 2>&1

@@ -144,7 +144,7 @@ Process::~Process() {
     if (m_job) CloseHandle(m_job);
 }
 
-bool Process::Start(const std::wstring& exe) {
+bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     Kill();  // what is left of an earlier run
     if (!m_job && (m_job = CreateJobObjectW(nullptr, nullptr))) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -162,7 +162,7 @@ bool Process::Start(const std::wstring& exe) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    std::wstring commandLine = L"\"" + exe + L"\"";
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
     const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
@@ -182,6 +182,43 @@ void Process::Kill() {
     CloseHandle(m_process.hProcess);
     CloseHandle(m_process.hThread);
     m_process = {};
+}
+
+namespace {
+
+const char kDesktopKey[] = "Control Panel\\Desktop";
+const char kLogPixels[] = "LogPixels";
+
+}  // namespace
+
+ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD type = 0, size = sizeof m_previous;
+    m_had = RegQueryValueExA(key, kLogPixels, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD;
+    m_set = RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                           sizeof dpi) == ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+ScopedLogPixels::~ScopedLogPixels() {
+    HKEY key = nullptr;
+    if (!m_set ||
+        RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    if (m_had) {
+        RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
+                       sizeof m_previous);
+    } else {
+        RegDeleteValueA(key, kLogPixels);
+    }
+    RegCloseKey(key);
 }
 
 std::vector<ToolCall> ReadToolLog(const std::wstring& folder) {

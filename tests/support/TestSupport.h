@@ -82,17 +82,41 @@ public:
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-    bool Start(const std::wstring& exe);
+    // arguments follow the quoted program name on the command line.
+    bool Start(const std::wstring& exe, const std::wstring& arguments = L"");
     DWORD pid() const { return m_process.dwProcessId; }
     bool Running() const { return m_process.hProcess && !WaitExit(0); }
     bool WaitExit(DWORD timeoutMs = kTimeout) const {
         return WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
     }
     void Kill();
+    // STILL_ACTIVE while it runs.
+    DWORD ExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(m_process.hProcess, &code);
+        return code;
+    }
 
 private:
     PROCESS_INFORMATION m_process = {};
     HANDLE m_job = nullptr;
+};
+
+// The display's DPI for the programs started while the object lives: Wine
+// reads the prefix's HKCU\Control Panel\Desktop LogPixels when a program
+// starts. The value before, or its absence, comes back at the end. The
+// tests run one at a time, so no other test sees the change.
+class ScopedLogPixels {
+public:
+    explicit ScopedLogPixels(DWORD dpi);
+    ~ScopedLogPixels();
+    ScopedLogPixels(const ScopedLogPixels&) = delete;
+    ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+    bool ok() const { return m_set; }
+
+private:
+    bool m_set = false, m_had = false;
+    DWORD m_previous = 0;
 };
 
 // One line of the fake tool's log: when it started, its command line, and

@@ -68,8 +68,9 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
         HWND dlg = nullptr;
         std::string label;
         bool editHasFocus = false;
-        LONG_PTR style = 0;
+        LONG_PTR style = 0, exStyle = 0;
         HWND owner = nullptr;
+        LRESULT icon = 0;
         const INT_PTR result = Run(c.mode, [&] {
             dlg = WaitOwnDialog(c.caption);
             if (!dlg) return;
@@ -78,6 +79,8 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
                 WaitFor([&] { return FocusOf(dlg) == GetDlgItem(dlg, IDC_EDIT_PASSWORD); }, 2000);
             style = GetWindowLongPtrA(GetDlgItem(dlg, IDC_EDIT_PASSWORD), GWL_STYLE);
             owner = GetWindow(dlg, GW_OWNER);
+            exStyle = GetWindowLongPtrA(dlg, GWL_EXSTYLE);
+            icon = SendMessageA(dlg, WM_GETICON, ICON_BIG, 0);
             Click(dlg, IDCANCEL);
         });
         ASSERT_NE(dlg, nullptr) << "no visible prompt captioned " << c.caption;
@@ -86,6 +89,9 @@ TEST_F(PasswordDlgTest, CaptionAndLabelFollowTheMode) {
         EXPECT_TRUE(editHasFocus) << c.mode;
         EXPECT_TRUE(style & ES_PASSWORD);
         EXPECT_EQ(owner, nullptr) << "no application window, no owner";
+        // Nothing to find it by but a taskbar button of its own.
+        EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
+        EXPECT_NE(icon, 0) << "the button shows the program's icon";
         EXPECT_FALSE(IsWindow(dlg)) << "destroyed when DoModal returns";
     }
 }

@@ -17,6 +17,21 @@ namespace {
 
 const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
 
+// A prompt over a hidden owner has a taskbar button of its own.
+bool HasTaskbarButton(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0;
+}
+
+bool IsInFront(HWND window) {
+    return WaitFor([&] { return GetForegroundWindow() == window; }, kTimeout);
+}
+
+SIZE ClientSize(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    return {client.right, client.bottom};
+}
+
 }  // namespace
 
 TEST(Program_Start, MissingToolWarnsAndExitsInOrderSavingSettings) {
@@ -45,6 +60,11 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
     HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
     EXPECT_FALSE(IsWindowVisible(main));
+    // Started from the Startup folder, the prompt must not get lost behind
+    // other windows.
+    HWND prompt = app.WaitDialog(kSetPrompt);
+    EXPECT_TRUE(HasTaskbarButton(prompt));
+    EXPECT_TRUE(IsInFront(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "open sesame"));
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
     ASSERT_TRUE(app.Close(main));
@@ -57,7 +77,7 @@ TEST(Program_Start, FirstStartSetsPasswordAndNextStartVerifiesIt) {
 
     ASSERT_TRUE(app.Start());
     // A wrong password is refused, and the prompt stays.
-    HWND prompt = app.WaitDialog(kVerifyPrompt);
+    prompt = app.WaitDialog(kVerifyPrompt);
     EXPECT_EQ(AnswerWithMessage(prompt, "open sesame!").text, kWrongPassword);
     EXPECT_TRUE(Visible(prompt));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "open sesame"));
@@ -194,6 +214,10 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
     HWND icon = app.TrayIcons().at(0);
     ASSERT_TRUE(PostMessageA(icon, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4)));
     PostMessageA(icon, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    // With the window hidden, the prompt stands on its own in the taskbar.
+    HWND restore = app.WaitDialog(kVerifyPrompt);
+    EXPECT_TRUE(HasTaskbarButton(restore));
+    EXPECT_TRUE(IsInFront(restore));
     // Cancelling leaves the window hidden.
     ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
     EXPECT_FALSE(IsWindowVisible(main));
@@ -355,6 +379,10 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
     HWND main = app.StartToMainWindow("old");
     ASSERT_TRUE(main);
     ASSERT_TRUE(Click(main, IDC_BUTTON_PASSWORD));
+    // Over the visible window, the prompt belongs to it.
+    HWND change = app.WaitDialog(kChangePrompt);
+    EXPECT_EQ(GetWindow(change, GW_OWNER), main);
+    EXPECT_FALSE(HasTaskbarButton(change));
     ASSERT_TRUE(app.AnswerPrompt(kChangePrompt, "new"));
     // The new password is the one the icon asks for, and the old one is not.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);
@@ -376,4 +404,43 @@ TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
     ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "35");
     EXPECT_EQ(app.Setting("isLock"), "1");
+}
+
+TEST(Program_Dpi, WindowsAreLaidOutLargerAt144Dpi) {
+    // The client areas of the start-up prompt and of the main window.
+    auto measure = [](SIZE* prompt, SIZE* window) {
+        Morvane app;
+        ASSERT_TRUE(app.Prepare(""));
+        HWND main = app.StartToPrompt(kSetPrompt);
+        ASSERT_TRUE(main);
+        *prompt = ClientSize(app.WaitDialog(kSetPrompt));
+        ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "pw"));
+        ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+        *window = ClientSize(main);
+    };
+    SIZE prompt96 = {}, main96 = {}, prompt144 = {}, main144 = {};
+    measure(&prompt96, &main96);
+    ASSERT_FALSE(HasFatalFailure());
+    {
+        // 150 % scaling, for the program started now.
+        ScopedLogPixels dpi(144);
+        ASSERT_TRUE(dpi.ok());
+        measure(&prompt144, &main144);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    // Fonts and dialog units round to whole pixels: about 1.5 times.
+    const struct {
+        const char* what;
+        LONG at96, at144;
+    } sides[] = {{"prompt width", prompt96.cx, prompt144.cx},
+                 {"prompt height", prompt96.cy, prompt144.cy},
+                 {"window width", main96.cx, main144.cx},
+                 {"window height", main96.cy, main144.cy}};
+    for (const auto& side : sides) {
+        SCOPED_TRACE(side.what);
+        ASSERT_GT(side.at96, 0);
+        const double ratio = static_cast<double>(side.at144) / side.at96;
+        EXPECT_GE(ratio, 1.35) << side.at96 << " -> " << side.at144;
+        EXPECT_LE(ratio, 1.65) << side.at96 << " -> " << side.at144;
+    }
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -204,43 +205,85 @@ TEST(Resources_Dialogs, TemplatesHoldEveryControl) {
 }
 
 TEST(Resources_Icons, MainAndTrayIconsHaveTheirSizes) {
+    // Each size display scaling asks for has an image of its own, so that
+    // none is stretched; the window's icon also has the file browser's 256.
     struct Case {
         int id;
-        int size;
-    } cases[] = {{IDI_MAIN, 48}, {IDI_TRAY, 16}};
+        std::vector<int> sizes;
+    };
+    const Case cases[] = {{IDI_MAIN, {16, 20, 24, 32, 48, 256}}, {IDI_TRAY, {16, 20, 24, 32, 48}}};
     for (const std::string& path : Modules()) {
         Module module(path);
         ASSERT_TRUE(module.get()) << path;
         for (const Case& c : cases) {
+            SCOPED_TRACE("icon " + std::to_string(c.id) + " in " + module.file());
             HRSRC group = FindResourceA(module.get(), MAKEINTRESOURCEA(c.id), MAKEINTRESOURCEA(14));
-            ASSERT_TRUE(group) << c.id;
+            ASSERT_TRUE(group);
             const BYTE* data =
                 static_cast<const BYTE*>(LockResource(LoadResource(module.get(), group)));
             ASSERT_TRUE(data);
-            // GRPICONDIR: reserved, type 1, count; then 14-byte entries.
+            // GRPICONDIR: reserved, type 1, count; then 14-byte entries
+            // (width, height: 0 for 256; ...; bits per pixel at 6; image id at 12).
             const WORD* header = reinterpret_cast<const WORD*>(data);
             ASSERT_EQ(header[1], 1);
-            ASSERT_EQ(header[2], 1) << "one image per icon";
-            const BYTE* entry = data + 6;
-            EXPECT_EQ(entry[0], c.size);
-            EXPECT_EQ(entry[1], c.size);
-            EXPECT_EQ(*reinterpret_cast<const WORD*>(entry + 6), 32) << "bits per pixel";
-        }
-        if (path.empty()) {
-            HICON icon = static_cast<HICON>(
-                LoadImageA(module.get(), MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON, 16, 16, 0));
-            EXPECT_TRUE(icon);
-            if (icon) DestroyIcon(icon);
+            ASSERT_EQ(header[2], c.sizes.size());
+            for (size_t i = 0; i < c.sizes.size(); ++i) {
+                const int size = c.sizes[i];
+                SCOPED_TRACE(size);
+                const BYTE* entry = data + 6 + 14 * i;
+                EXPECT_EQ(entry[0], size % 256);
+                EXPECT_EQ(entry[1], size % 256);
+                EXPECT_EQ(*reinterpret_cast<const WORD*>(entry + 6), 32) << "bits per pixel";
+                // The image itself is of that size: a bitmap's header gives
+                // its width, a PNG's its IHDR (big-endian).
+                HRSRC found = FindResourceA(
+                    module.get(), MAKEINTRESOURCEA(*reinterpret_cast<const WORD*>(entry + 12)),
+                    MAKEINTRESOURCEA(3));
+                ASSERT_TRUE(found);
+                const BYTE* image =
+                    static_cast<const BYTE*>(LockResource(LoadResource(module.get(), found)));
+                const bool png = memcmp(image, "\x89PNG", 4) == 0;
+                EXPECT_EQ(png, size == 256) << "PNG only where it saves room";
+                const LONG width = png ? (image[18] << 8 | image[19])
+                                       : reinterpret_cast<const BITMAPINFOHEADER*>(image)->biWidth;
+                EXPECT_EQ(width, size);
+                if (!path.empty()) continue;
+                // The system reads it at that size.
+                HICON icon = static_cast<HICON>(
+                    LoadImageA(module.get(), MAKEINTRESOURCEA(c.id), IMAGE_ICON, size, size, 0));
+                ICONINFO info = {};
+                BITMAP bitmap = {};
+                ASSERT_TRUE(icon && GetIconInfo(icon, &info));
+                GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+                EXPECT_EQ(bitmap.bmWidth, size);
+                if (info.hbmColor) DeleteObject(info.hbmColor);
+                DeleteObject(info.hbmMask);
+                DestroyIcon(icon);
+            }
         }
     }
 }
 
-TEST(Resources_Manifest, RequestsCommonControlsSixAndNothingElse) {
+TEST(Resources_Manifest, RequestsCommonControlsSixAndDpiAwarenessOnly) {
 #ifdef _WIN64
     const char* arch = "processorArchitecture=\"amd64\"";
 #else
     const char* arch = "processorArchitecture=\"x86\"";
 #endif
+    // In this order, each after the one before. Wine treats every program as
+    // DPI-aware whatever it declares, so the declaration is checked here.
+    const char* const parts[] = {
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        arch,
+        "</dependency>",
+        "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+        "<windowSettings>",
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+        "PerMonitorV2",
+        "</windowSettings>",
+        "</application>",
+    };
     for (const std::string& path : Modules()) {
         Module module(path);
         ASSERT_TRUE(module.get()) << path;
@@ -249,10 +292,11 @@ TEST(Resources_Manifest, RequestsCommonControlsSixAndNothingElse) {
         const char* data =
             static_cast<const char*>(LockResource(LoadResource(module.get(), found)));
         const std::string manifest(data, SizeofResource(module.get(), found));
-        EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
-                  std::string::npos)
-            << manifest;
-        EXPECT_NE(manifest.find(arch), std::string::npos) << manifest;
+        size_t at = 0;
+        for (const char* part : parts) {
+            at = manifest.find(part, at);
+            ASSERT_NE(at, std::string::npos) << part << "\n" << manifest;
+        }
         EXPECT_EQ(manifest.find("trustInfo"), std::string::npos);
         EXPECT_EQ(manifest.find("requestedExecutionLevel"), std::string::npos);
     }

@@ -1,13 +1,15 @@
 // Puts one of Morvane.exe's screens up for scripts/screenshots:
 //     show_screen SCREEN READY CLOSE
 // SCREEN is set, verify or change (the password prompt in that mode), wrong
-// (the verify prompt with the message after a wrong password over it) or
-// main (the main window with the lock on at 60). Once the screen is up it
-// writes the rectangle to photograph ("left top width height") to READY; it
-// ends the program when CLOSE appears.
+// (the verify prompt with the message after a wrong password over it), main
+// (the main window with the lock on at 60) or main144 (the same at 144 DPI,
+// 150 % display scaling). Once the screen is up it writes the rectangle to
+// photograph ("left top width height") to READY; it ends the program when
+// CLOSE appears.
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "res/resource.h"
@@ -54,10 +56,12 @@ int main(int argc, char** argv) {
     } else if (screen == "change") {
         HWND main = morvane.StartToMainWindow("shot");
         if (main && Click(main, IDC_BUTTON_PASSWORD)) window = morvane.WaitDialog(kChangePrompt);
-    } else if (screen == "main") {
+    } else if (screen == "main" || screen == "main144") {
+        std::optional<ScopedLogPixels> dpi;
+        if (screen == "main144") dpi.emplace(144);
         window = morvane.StartToMainWindow("shot");
     } else {
-        fprintf(stderr, "usage: show_screen set|verify|change|wrong|main READY CLOSE\n");
+        fprintf(stderr, "usage: show_screen set|verify|change|wrong|main|main144 READY CLOSE\n");
         return 2;
     }
     if (!window || (screen == "wrong" && !over) || !Ready(argv[2], window, over)) return 1;

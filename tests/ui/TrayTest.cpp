@@ -1,11 +1,32 @@
-// The notification-area icon's record: the first form's size and fields,
-// and a tip that never runs past its 64-byte field.
+// The notification-area icon: the first form of its record with a tip that
+// never runs past its 64-byte field, and the image at the size for the DPI.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "framework/App.h"
+#include "res/resource.h"
+#include "tests/support/TestSupport.h"
 #include "ui/Tray.h"
+
+namespace {
+
+int IconWidth(HICON icon) {
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// Set for the run at another DPI below: the width the first image must have.
+const char kExpectedWidth[] = "MORVANE_EXPECT_TRAY_ICON";
+
+}  // namespace
 
 TEST(Tray_MakeTrayRecord, FillsTheFirstFormOfTheRecord) {
     const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
@@ -51,4 +72,40 @@ TEST(Tray_CopyTrayTip, StaysInsideTheField) {
     CopyTrayTip(field, 5, "abcdefgh");
     EXPECT_STREQ(field, "abcd");
     EXPECT_EQ(field[5], '#');
+}
+
+TEST(Tray_Icon, LoadsTheImageForTheDpi) {
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window);
+    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY);
+    ASSERT_TRUE(tray.Add(window));
+    // The notification area's size at the DPI the program started with.
+    EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
+    if (const char* expected = getenv(kExpectedWidth)) {
+        EXPECT_EQ(IconWidth(tray.icon()), atoi(expected));
+    }
+    // After a change of DPI, the size for the new one whatever the system's
+    // is: 16 pixels at 96 dots per inch.
+    for (UINT dpi : {96u, 120u, 144u, 192u}) {
+        SCOPED_TRACE(dpi);
+        ASSERT_TRUE(tray.Reload(dpi));
+        EXPECT_EQ(IconWidth(tray.icon()), static_cast<int>(dpi / 6));
+    }
+    EXPECT_TRUE(tray.Remove());
+    DestroyWindow(window);
+}
+
+TEST(Tray_Icon, TwentyFourPixelsAt144Dpi) {
+    // The test above, in a program started at 150 % scaling.
+    testing_support::ScopedLogPixels dpi(144);
+    ASSERT_TRUE(dpi.ok());
+    SetEnvironmentVariableA(kExpectedWidth, "24");
+    testing_support::Process run;
+    const bool started =
+        run.Start(GetModulePath(), L"--gtest_filter=Tray_Icon.LoadsTheImageForTheDpi");
+    SetEnvironmentVariableA(kExpectedWidth, nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(run.WaitExit());
+    EXPECT_EQ(run.ExitCode(), 0u) << "run this test program alone with LogPixels 144 to see why";
 }
