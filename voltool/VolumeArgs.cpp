@@ -1,6 +1,7 @@
 // Command line and output lines of the volume tool.
 #include "voltool/VolumeArgs.h"
 
+#include <cfloat>
 #include <cstdio>
 #include <cstring>
 
@@ -87,9 +88,11 @@ VolumeArgs ParseVolumeArgs(int argc, const char* const argv[]) {
 int PercentFromScalar(float scalar) {
     // Halves round up: the limiter holds a ceiling, so a level halfway
     // between two percentages counts as the higher one. A float misses an
-    // exact half by a few units in the last place (0.005f is 0.00499999989),
-    // and the allowance lets such a level round as the half it stands for.
-    const double kHalfAllowance = 1e-4;
+    // exact half by up to half a unit in the last place (0.005f is
+    // 0.00499999989), which below 1 is at most FLT_EPSILON / 4; the
+    // allowance, twice that in percent, lets such a level round as the half
+    // it stands for and no level that is really below a half.
+    const double kHalfAllowance = 100.0 * FLT_EPSILON / 2;
     if (!(scalar > 0.0f)) return 0;  // also NaN
     if (scalar >= 1.0f) return 100;
     return static_cast<int>(static_cast<double>(scalar) * 100.0 + 0.5 + kHalfAllowance);

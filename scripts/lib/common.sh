@@ -80,6 +80,23 @@ prepare_prefix() {
   WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
   WINEPREFIX="$prefix" wineserver -p
   "$wrapper" cmd /c exit </dev/null >/dev/null 2>&1
+  # The stand-in audio device of the tests (tests/support/standin-device.cpp),
+  # an mmdevapi.dll beside bin.exe. COM loads the device enumerator by the
+  # path registered for it: a bare name lets the loader look beside the
+  # program first. Wine takes its own copy before any other unless told
+  # otherwise, and is told so for bin.exe only; a bin.exe with no such DLL
+  # beside it falls back to Wine's own. (A WINEDLLOVERRIDES set by a Windows
+  # process does not reach its children's loader, so the prefix holds it.)
+  # The files are current once the old wineserver has ended.
+  local clsid='{BCDE0395-E52F-467C-8E3D-C4579291692E}'
+  if ! grep -A3 -F "$clsid\\\\InprocServer32]" "$prefix/system.reg" | grep -qx '@="mmdevapi.dll"' ||
+    ! grep -A3 -F '[Software\\Wine\\AppDefaults\\bin.exe\\DllOverrides]' "$prefix/user.reg" |
+    grep -qx '"mmdevapi"="native,builtin"'; then
+    "$wrapper" reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d mmdevapi.dll /f \
+      </dev/null >/dev/null 2>&1
+    "$wrapper" reg add 'HKCU\Software\Wine\AppDefaults\bin.exe\DllOverrides' /v mmdevapi \
+      /d native,builtin /f </dev/null >/dev/null 2>&1
+  fi
   wine_prefixes+=("$prefix")
 }
 

@@ -1,8 +1,10 @@
 // Measures the program under this machine's Windows (Wine here) with the fake
-// volume tool, and prints the figures as rows of a Markdown table. Run by
+// volume tool, and its reaction through the real one with the stand-in
+// device, and prints the figures as rows of a Markdown table. Run by
 // scripts/bench; not a test: it checks nothing and takes minutes.
 //
 //   morvane_bench [--cycles N] [--cpu-seconds N]
+//   morvane_bench --real-tool-only
 #include <windows.h>
 
 #include <algorithm>
@@ -219,6 +221,30 @@ void MeasureRunningProgram(int cycles, int cpuSeconds) {
     }
 }
 
+// Reaction through the real bin.exe and the stand-in device: the level goes
+// up at some moment of the cycle; how long until the device is back at the
+// ceiling. The whole correction: the next query, the set and its process.
+void MeasureRealTool() {
+    Morvane app("morvane bench real");
+    HWND main =
+        app.Prepare("[user]\r\nvol=50\r\nisLock=1\r\n", nullptr) && app.InstallRealTool("0.30")
+            ? app.StartToMainWindow("bench")
+            : nullptr;
+    if (!main) return Row("Reaction through the real tool", "did not start");
+    std::vector<double> reactions;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        Sleep(static_cast<DWORD>((trial * 373) % 2000));
+        const double raisedAt = PreciseMs();
+        if (!app.SetDeviceLevel("1")) continue;
+        if (WaitFor([&] { return app.DeviceLevel() == 0.50f; }, kTimeout)) {
+            reactions.push_back(PreciseMs() - raisedAt);
+        }
+        app.SetDeviceLevel("0.30");
+    }
+    RowSpread("Reaction through the real tool: level raised above the limit until back at it",
+              reactions);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -228,8 +254,12 @@ int main(int argc, char** argv) {
         }
         return fallback;
     };
-    MeasureQueries();
-    MeasureStarts();
-    MeasureRunningProgram(option("--cycles", 200), option("--cpu-seconds", 60));
+    const bool realToolOnly = argc > 1 && strcmp(argv[1], "--real-tool-only") == 0;
+    if (!realToolOnly) {
+        MeasureQueries();
+        MeasureStarts();
+        MeasureRunningProgram(option("--cycles", 200), option("--cpu-seconds", 60));
+    }
+    MeasureRealTool();
     return 0;
 }

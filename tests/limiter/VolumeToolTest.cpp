@@ -1,5 +1,5 @@
 // The volume tool's answer and command lines, and the round trip through
-// the fake tool and the real interpreter.
+// the real interpreter to the fake tool or the real one.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -123,16 +123,23 @@ TEST_F(FakeTool, AMissingToolReadsAsUnknown) {
     EXPECT_EQ(GetMasterVolume(), -1);
 }
 
-class FakeToolInAwkwardFolder : public FakeTool {
+// The real tool with the stand-in device, from a folder the interpreter
+// would split at the space, the '&' or the parentheses.
+class RealToolInAwkwardFolder : public FakeTool {
 protected:
-    FakeToolInAwkwardFolder() : FakeTool("R&D dir(1) x") {}
+    RealToolInAwkwardFolder() : FakeTool("R&D dir(1) x") {}
+    void SetUp() override {
+        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(InstallRealTool(dir.wpath(), "0.33"));
+        State().toolPath = (dir / "bin.exe").c_str();
+    }
 };
 
-TEST_F(FakeToolInAwkwardFolder, PathsWithSpacesAmpersandsAndParenthesesWork) {
-    Answer("0.33");
+TEST_F(RealToolInAwkwardFolder, PathsWithSpacesAmpersandsAndParenthesesWork) {
     EXPECT_EQ(GetMasterVolume(), 33);
     SetMasterVolume(12);
-    EXPECT_EQ(ReadFile(dir / "fake-volume.txt"), "0.12");
+    EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath()), 0.12f);
+    EXPECT_EQ(GetMasterVolume(), 12);
 }
 
 }  // namespace

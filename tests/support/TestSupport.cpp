@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,6 +59,19 @@ bool WriteFile(const std::wstring& path, const std::string& text) {
 
 bool CopyBuildProgram(const std::string& program, const std::wstring& destination) {
     return CopyFileW((ModuleDir() + Wide(program)).c_str(), destination.c_str(), FALSE) != 0;
+}
+
+bool InstallRealTool(const std::wstring& folder, const std::string& level) {
+    return CopyBuildProgram("bin.exe", folder + L"bin.exe") &&
+           CopyBuildProgram("standin-device.dll", folder + L"mmdevapi.dll") &&
+           SetDeviceLevel(folder, level);
+}
+
+float DeviceLevel(const std::wstring& folder) {
+    // The device writes the file anew: empty for a moment.
+    std::string text;
+    WaitFor([&] { return !(text = ReadFile(folder + L"device-level.txt")).empty(); }, 1000);
+    return text.empty() ? NAN : strtof(text.c_str(), nullptr);
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -1,8 +1,9 @@
 // The test tooling: folders and files, processes, waiting, and a driver for
 // real windows, this process's own or those of a Morvane.exe run in a folder
-// of its own beside the fake volume tool. Texts are code page 936 byte
-// strings, as the tests' literals are compiled, and reach windows and files
-// through the wide functions, whatever the test's own ANSI code page.
+// of its own beside the fake volume tool or the real one. Texts are code page
+// 936 byte strings, as the tests' literals are compiled, and reach windows
+// and files through the wide functions, whatever the test's own ANSI code
+// page.
 #pragma once
 
 #include <windows.h>
@@ -131,6 +132,17 @@ std::vector<ToolCall> ReadToolLog(const std::wstring& folder);
 size_t CountCalls(const std::vector<ToolCall>& calls, bool sets, long long afterMs = 0,
                   const std::string& value = "");
 
+// The real bin.exe in folder with the stand-in audio device beside it as
+// mmdevapi.dll (see standin-device.cpp for its files), its level set to
+// level ("0.62"). The test prefixes make a bin.exe load such a DLL (see
+// scripts/lib/common.sh).
+bool InstallRealTool(const std::wstring& folder, const std::string& level);
+inline bool SetDeviceLevel(const std::wstring& folder, const std::string& level) {
+    return WriteFile(folder + L"device-level.txt", level);
+}
+// The level the device holds; NaN when there is none.
+float DeviceLevel(const std::wstring& folder);
+
 // Windows of process pid (0: any) of a class and caption (nullptr: any),
 // top-level or, with children, at any depth.
 std::vector<HWND> FindWindows(DWORD pid, const char* windowClass, const char* caption,
@@ -201,6 +213,14 @@ public:
         return WriteFile(Path(L"fake-volume.txt"), value);
     }
     bool SetToolMode(const std::string& mode) { return WriteFile(Path(L"fake-mode.txt"), mode); }
+    // Or the real tool with the stand-in device (Prepare with no tool first).
+    bool InstallRealTool(const std::string& level) {
+        return testing_support::InstallRealTool(m_dir.wpath(), level);
+    }
+    bool SetDeviceLevel(const std::string& level) {
+        return testing_support::SetDeviceLevel(m_dir.wpath(), level);
+    }
+    float DeviceLevel() const { return testing_support::DeviceLevel(m_dir.wpath()); }
 
     bool Start();
     // Starts and waits for the start-up prompt with caption: the main window

@@ -302,9 +302,8 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     }
     const std::string exe = dir + "Morvane.exe";
     ASSERT_TRUE(CopyBuildProgram("Morvane.exe", exe));
-    ASSERT_TRUE(CopyBuildProgram("fakevol.exe", dir + "bin.exe"));
+    ASSERT_TRUE(InstallRealTool(Wide(dir), "0.80"));
     ASSERT_TRUE(WriteFile(dir + "config.ini", WithLimit(25, true)));
-    ASSERT_TRUE(WriteFile(dir + "fake-volume.txt", "0.80"));
 
     Process program;
     ASSERT_TRUE(program.Start(Wide(exe))) << GetLastError();
@@ -323,8 +322,8 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     prompt = WaitWindow(program.pid(), "#32770", kVerifyPrompt);
     EXPECT_EQ(AnswerWithMessage(prompt, "not it").caption, "Morvane");
     ASSERT_TRUE(AnswerPrompt(prompt, "pw"));
-    // The worker reaches the tool in the deep folder and corrects.
-    EXPECT_TRUE(WaitFor([&] { return ReadFile(dir + "fake-volume.txt") == "0.25"; }, kTimeout));
+    // The worker reaches the real tool in the deep folder and corrects.
+    EXPECT_TRUE(WaitFor([&] { return DeviceLevel(Wide(dir)) == 0.25f; }, kTimeout));
     PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.WaitExit());
     char stored[64] = "";

@@ -1,5 +1,6 @@
 // The whole program, end to end: the real Morvane.exe beside the fake volume
-// tool, driven through its windows the way a user and the shell drive it.
+// tool, or the real one with the stand-in device, driven through its windows
+// the way a user and the shell drive it.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -393,14 +394,25 @@ TEST(Program_Password, ButtonOpensTheChangePrompt) {
     ASSERT_TRUE(app.Close(main));
 }
 
-TEST(Program_Folder, WorksFromAFolderWithSpaceAndAmpersand) {
+TEST(Program_RealTool, BringsALoudDeviceDownToTheCeilingAndLeavesAQuietOneAlone) {
+    // The real bin.exe and a device that keeps its volume, from a folder the
+    // interpreter would split at the space, the '&' or the parentheses.
     Morvane app("Volume R&D (x86)");
     ASSERT_NE(app.dir().path().find("R&D ("), std::string::npos);
-    ASSERT_TRUE(app.Prepare("[user]\r\nvol=25\r\nisLock=1\r\n", "0.80"));
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=25\r\nisLock=1\r\n", /*toolVolume=*/nullptr));
+    ASSERT_TRUE(app.InstallRealTool("1.0"));
     HWND main = app.StartToMainWindow();
     ASSERT_TRUE(main);
-    ASSERT_TRUE(WaitFor([&] { return CountCalls(app.ToolCalls(), true, 0, "25") >= 1; }, kTimeout));
-    MoveSlider(main, 35);
+    EXPECT_TRUE(WaitFor([&] { return app.DeviceLevel() == 0.25f; }, kTimeout)) << app.DeviceLevel();
+
+    // A quiet level is left alone for two cycles, after which the new
+    // ceiling holds: a loud level comes down to it.
+    ASSERT_TRUE(MoveSlider(main, 35));
+    ASSERT_TRUE(app.SetDeviceLevel("0.20"));
+    EXPECT_FALSE(WaitFor([&] { return app.DeviceLevel() != 0.20f; }, 4500)) << app.DeviceLevel();
+    ASSERT_TRUE(app.SetDeviceLevel("1"));
+    EXPECT_TRUE(WaitFor([&] { return app.DeviceLevel() == 0.35f; }, kTimeout)) << app.DeviceLevel();
+
     ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "35");
     EXPECT_EQ(app.Setting("isLock"), "1");

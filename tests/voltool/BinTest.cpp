@@ -1,16 +1,18 @@
-// The real bin.exe, run as the limiter runs it. Wine's endpoint volume is a
-// stub (no device without a sound server; with one, a get answers 1.0 and a
-// set is refused), so these tests accept either a correct answer or a clean
-// failure, and never a failure dressed as an answer.
+// The real bin.exe, run as the limiter runs it, against the stand-in audio
+// device (tests/support/standin-device.cpp): Wine's own endpoint volume is a
+// stub that keeps no volume.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "framework/Handles.h"
 #include "tests/support/TestSupport.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -38,7 +40,8 @@ std::string Drain(HANDLE pipe) {
     return text;
 }
 
-ToolRun RunTool(const std::string& arguments) {
+ToolRun RunTool(const std::string& arguments,
+                const std::string& folder = testing_support::BuildBinDir()) {
     ToolRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle outRead, outWrite, errRead, errWrite;
@@ -56,7 +59,7 @@ ToolRun RunTool(const std::string& arguments) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = outWrite.get();
     startup.hStdError = errWrite.get();
-    std::string command = "\"" + testing_support::BuildBinDir() + "bin.exe\"";
+    std::string command = "\"" + folder + "bin.exe\"";
     if (!arguments.empty()) command += " " + arguments;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
@@ -81,76 +84,101 @@ ToolRun RunTool(const std::string& arguments) {
     return run;
 }
 
-// The answer shape: "master volume: D.DD. " then a non-blank character, one
-// line. Gives the value in percent, or -1 when the text is not that shape.
-int AnswerPercent(const std::string& out) {
-    const std::string prefix = "master volume: ";
-    if (out.compare(0, prefix.size(), prefix) != 0) return -1;
-    const std::string rest = out.substr(prefix.size());
-    if (rest.size() < 7 || !isdigit(rest[0]) || rest[1] != '.' || !isdigit(rest[2]) ||
-        !isdigit(rest[3]) || rest.compare(4, 2, ". ") != 0 || isspace(rest[6])) {
-        return -1;
+// A folder holding the real tool beside the stand-in device at 0.62.
+class BinExe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(InstallRealTool(dir.wpath(), "0.62"));
     }
-    if (rest.find('\n') != rest.size() - 1) return -1;  // exactly one line
-    const int percent = (rest[0] - '0') * 100 + (rest[2] - '0') * 10 + (rest[3] - '0');
-    return percent <= 100 ? percent : -1;
-}
+    ToolRun Run(const std::string& arguments) { return RunTool(arguments, dir.path()); }
+    void Device(const char* file, const std::string& text) {
+        ASSERT_TRUE(WriteFile(dir / file, text));
+    }
+    TempDir dir{"bin tool"};
+};
 
-// "HRESULT 0x" followed by eight hex digits somewhere in text.
-bool HasHresult(const std::string& text) {
-    const std::string marker = "HRESULT 0x";
-    const size_t at = text.find(marker);
-    if (at == std::string::npos || text.size() < at + marker.size() + 8) return false;
-    for (size_t i = at + marker.size(); i < at + marker.size() + 8; ++i) {
-        if (!isxdigit(static_cast<unsigned char>(text[i]))) return false;
-    }
-    return true;
-}
-
-// A failure must say why on stderr and must not look like an answer, or the
-// limiter would act on it.
-void ExpectCleanFailure(const ToolRun& run, const std::string& what) {
-    EXPECT_NE(run.exitCode, 0u) << what;
-    EXPECT_EQ(run.out.find("master volume:"), std::string::npos) << what << ": " << run.out;
-    EXPECT_TRUE(HasHresult(run.err)) << what << ": " << run.err;
-    if (run.err.find("0x80070490") != std::string::npos) {
-        EXPECT_NE(run.err.find("no audio output device"), std::string::npos) << run.err;
-    }
+std::string Answer(int percent, const char* muted = "no") {
+    char line[64];
+    snprintf(line, sizeof line, "master volume: %d.%02d. muted: %s\r\n", percent / 100,
+             percent % 100, muted);
+    return line;
 }
 
 }  // namespace
 
-TEST(BinExe_Query, AnswersOrFailsCleanly) {
-    const ToolRun run = RunTool("-multimedia");
-    ASSERT_TRUE(run.finished);
-    if (run.exitCode == 0) {
-        EXPECT_GE(AnswerPercent(run.out), 0) << run.out;
-        EXPECT_EQ(run.err, "");
-    } else {
-        ExpectCleanFailure(run, "query");
+TEST_F(BinExe, QueryReportsTheStoredLevelAndMuteState) {
+    const struct {
+        const char *level, *muted, *mode;
+        std::string out;
+    } cases[] = {
+        {"0.62", "0", "", Answer(62)},
+        {"0", "1", "", Answer(0, "yes")},
+        {"0.005", "", "", Answer(1)},  // the half rounds up
+        {"1", "1", "mute-fails", Answer(100, "unknown")},
+    };
+    for (const auto& c : cases) {
+        Device("device-level.txt", c.level);
+        Device("device-muted.txt", c.muted);
+        Device("device-mode.txt", c.mode);
+        const ToolRun run = Run("-multimedia");
+        ASSERT_TRUE(run.finished) << c.level;
+        EXPECT_EQ(run.exitCode, 0u) << c.level;
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, "") << c.level;
     }
-    printf("query: exit %lu, stdout \"%s\", stderr \"%s\"\n", run.exitCode, run.out.c_str(),
-           run.err.c_str());
 }
 
-TEST(BinExe_Set, ReportsTheNewVolumeOrTheRefusal) {
-    // Set the volume the device already has, so that on a real machine the
-    // test changes nothing a user would hear.
-    const ToolRun query = RunTool("-multimedia");
-    ASSERT_TRUE(query.finished);
-    const int current = query.exitCode == 0 ? AnswerPercent(query.out) : -1;
-    const int target = current >= 0 ? current : 37;
-
-    const ToolRun run = RunTool("-multimedia -v " + std::to_string(target));
-    ASSERT_TRUE(run.finished);
-    if (run.exitCode == 0) {
-        EXPECT_EQ(AnswerPercent(run.out), target) << run.out;
-        EXPECT_EQ(run.err, "");
-    } else {
-        ExpectCleanFailure(run, "set");
+TEST_F(BinExe, EverySetPercentReadsBackTheSameInANewProcess) {
+    // Two devices, a thread each: most of a run is Wine starting a process.
+    TempDir other("bin tool");
+    ASSERT_TRUE(InstallRealTool(other.wpath(), "0.62"));
+    const std::string folders[] = {dir.path(), other.path()};
+    struct {
+        ToolRun set, query;
+        float level;
+    } runs[101];
+    auto runEvery = [&](int first) {
+        for (int percent = first; percent <= 100; percent += 2) {
+            const std::string& folder = folders[first];
+            runs[percent].set = RunTool("-multimedia -v " + std::to_string(percent), folder);
+            runs[percent].query = RunTool("-multimedia", folder);
+            runs[percent].level = DeviceLevel(Wide(folder));
+        }
+    };
+    std::thread odd(runEvery, 1);
+    runEvery(0);
+    odd.join();
+    for (int percent = 0; percent <= 100; ++percent) {
+        EXPECT_EQ(runs[percent].set.exitCode, 0u) << percent << ": " << runs[percent].set.err;
+        EXPECT_EQ(runs[percent].set.out, Answer(percent));
+        EXPECT_EQ(runs[percent].query.out, Answer(percent));
+        EXPECT_FLOAT_EQ(runs[percent].level, percent / 100.0f) << percent;
     }
-    printf("set %d: exit %lu, stdout \"%s\", stderr \"%s\"\n", target, run.exitCode,
-           run.out.c_str(), run.err.c_str());
+}
+
+TEST_F(BinExe, FailuresSayWhyOnStderrOnlyAndLeaveTheLevelAlone) {
+    const char kNoDevice[] =
+        "bin: cannot open the default audio output device: there is no audio output device "
+        "(HRESULT 0x80070490)\r\n";
+    const struct {
+        const char *mode, *arguments;
+        std::string err;
+    } cases[] = {
+        {"absent", "-multimedia", kNoDevice},
+        {"absent", "-multimedia -v 10", kNoDevice},
+        {"refuse-set", "-multimedia -v 10",
+         "bin: cannot set the master volume (HRESULT 0x80070005)\r\n"},
+    };
+    for (const auto& c : cases) {
+        Device("device-mode.txt", c.mode);
+        const ToolRun run = Run(c.arguments);
+        ASSERT_TRUE(run.finished) << c.mode;
+        EXPECT_EQ(run.exitCode, 1u) << c.mode;
+        EXPECT_EQ(run.out, "") << c.mode;
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath()), 0.62f) << c.mode;
+    }
 }
 
 TEST(BinExe_Arguments, BadArgumentsGiveUsageAndNoAnswer) {

@@ -125,6 +125,10 @@ TEST(VolumeArgs_FormatAnswer, PrintsHundredthsThenAFullStopAndMore) {
         // Halfway between 0 and 1 percent counts as 1: see PercentFromScalar.
         {0.005f, MuteState::No, "master volume: 0.01. muted: no"},
         {0.0049f, MuteState::No, "master volume: 0.00. muted: no"},
+        // ... but a level really below a half does not, however close.
+        {0.004999f, MuteState::No, "master volume: 0.00. muted: no"},
+        {0.284999f, MuteState::No, "master volume: 0.28. muted: no"},
+        {0.285f, MuteState::No, "master volume: 0.29. muted: no"},  // 0.28499999642
         {0.62f, MuteState::Yes, "master volume: 0.62. muted: yes"},
         {0.625f, MuteState::No, "master volume: 0.63. muted: no"},
         {0.999f, MuteState::No, "master volume: 1.00. muted: no"},
