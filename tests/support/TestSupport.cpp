@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "framework/App.h"
@@ -86,25 +87,50 @@ double Median(std::vector<double> values) {
     return (values[(n - 1) / 2] + values[n / 2]) / 2;
 }
 
-int CountProcessHandles(DWORD pid) {
+namespace {
+
+// One entry of the system's handle table.
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType, attributes;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+// The entries of process pid; false when the table cannot be read.
+bool ReadHandleTable(DWORD pid, std::vector<HandleEntry>& entries) {
     // A count followed by one entry per handle.
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType, flags;
-        USHORT value;
-        PVOID object;
-        ACCESS_MASK access;
-    };
     std::vector<BYTE> buffer(1 << 20);
     while (NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
                                     static_cast<ULONG>(buffer.size()), nullptr) != 0) {
-        if (buffer.size() >= (1u << 27)) return -1;
+        if (buffer.size() >= (1u << 27)) return false;
         buffer.resize(buffer.size() * 2);
     }
     const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-    const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-    return static_cast<int>(
-        std::count_if(entries, entries + count, [&](const Entry& e) { return e.ownerPid == pid; }));
+    const HandleEntry* all =
+        reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    std::copy_if(all, all + count, std::back_inserter(entries),
+                 [&](const HandleEntry& e) { return e.ownerPid == pid; });
+    return true;
+}
+
+}  // namespace
+
+int CountProcessHandles(DWORD pid) {
+    std::vector<HandleEntry> entries;
+    return ReadHandleTable(pid, entries) ? static_cast<int>(entries.size()) : -1;
+}
+
+std::vector<HANDLE> InheritableHandles() {
+    const ULONG kInherit = 0x02;  // OBJ_INHERIT
+    std::vector<HandleEntry> entries;
+    ReadHandleTable(GetCurrentProcessId(), entries);
+    std::vector<HANDLE> found;
+    for (const HandleEntry& e : entries) {
+        if (e.attributes & kInherit) found.push_back(reinterpret_cast<HANDLE>(ULONG_PTR(e.value)));
+    }
+    return found;
 }
 
 std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
