@@ -42,37 +42,6 @@ UniqueHandle CreateKillOnCloseJob() {
     return job;
 }
 
-// The list of handles a new process may inherit, whatever else is
-// inheritable in this process at that moment (another thread's pipe, or
-// handles that whoever started us passed down).
-class InheritList {
-public:
-    InheritList(HANDLE* handles, size_t count) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        m_buffer.resize(size);
-        const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data());
-        if (size && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
-            m_list = list;
-            if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
-                                           count * sizeof(HANDLE), nullptr, nullptr)) {
-                DeleteProcThreadAttributeList(list);
-                m_list = nullptr;
-            }
-        }
-    }
-    ~InheritList() {
-        if (m_list) DeleteProcThreadAttributeList(m_list);
-    }
-    InheritList(const InheritList&) = delete;
-    InheritList& operator=(const InheritList&) = delete;
-    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return m_list; }
-
-private:
-    std::vector<char> m_buffer;
-    LPPROC_THREAD_ATTRIBUTE_LIST m_list = nullptr;
-};
-
 // Starts line hidden, with standard output and error going into a new pipe,
 // inside a kill-on-close job when inJob. False when the pipe or the process
 // cannot be made; nothing is left open then.

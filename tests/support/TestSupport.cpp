@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "framework/App.h"
+#include "framework/Handles.h"
 
 namespace testing_support {
 
@@ -177,22 +178,27 @@ bool Process::Start(const std::wstring& exe) {
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         SetInformationJobObject(m_job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
-    // Standard handles on NUL: under Wine the program would otherwise share
-    // this test's output pipe, and anything it leaves running would keep
-    // the test runner waiting for the pipe to close.
+    // Standard handles on NUL, and no other handle of ours: under Wine our
+    // own standard handles are inheritable and are the test runner's output
+    // pipe, which anything the program leaves running would keep open.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE nul =
         CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    const InheritList inheritList(&nul, 1);
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError =
+        nul;
+    startup.lpAttributeList = inheritList.get();
     std::wstring commandLine = L"\"" + exe + L"\"";
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
-    const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_SUSPENDED, nullptr, elsewhere, &startup, &m_process);
+    const BOOL started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
+                         CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                        elsewhere, &startup.StartupInfo, &m_process);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started) return false;
     if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
@@ -202,7 +208,19 @@ bool Process::Start(const std::wstring& exe) {
 
 void Process::Kill() {
     if (!m_process.hProcess) return;
-    if (m_job) TerminateJobObject(m_job, 1);
+    // Wine's job termination passes over a process that is still starting:
+    // one the program was just creating suspended would then wait forever
+    // for a resume that never comes, holding the test runner's output pipe
+    // (every Wine process keeps our Unix standard error). So the job is
+    // ended again until it is empty, which catches a latecomer once it runs.
+    const auto emptied = [&] {
+        TerminateJobObject(m_job, 1);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job = {};
+        return QueryInformationJobObject(m_job, JobObjectBasicAccountingInformation, &job,
+                                         sizeof job, nullptr) &&
+               job.ActiveProcesses == 0;
+    };
+    if (m_job) WaitFor(emptied, kTimeout);
     TerminateProcess(m_process.hProcess, 1);
     WaitForSingleObject(m_process.hProcess, kTimeout);
     CloseHandle(m_process.hProcess);
