@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <utility>
+#include <vector>
 
 // Traits name the handle type, the values that mean "none" and how to close
 // one: struct { using Type = ...; static bool IsValid(Type); static void Close(Type); }
@@ -87,4 +88,38 @@ public:
 
 private:
     HRESULT m_result;
+};
+
+// The attribute list naming the only handles a new process may inherit
+// (given with EXTENDED_STARTUPINFO_PRESENT), whatever else is inheritable in
+// this process at that moment: another thread's pipe, or handles that
+// whoever started us passed down. The handles array is read when the
+// process is created, so it must outlive that call. get() is null when the
+// list cannot be made.
+class InheritList {
+public:
+    InheritList(HANDLE* handles, size_t count) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        m_buffer.resize(size);
+        const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data());
+        if (size && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+            m_list = list;
+            if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                           count * sizeof(HANDLE), nullptr, nullptr)) {
+                DeleteProcThreadAttributeList(list);
+                m_list = nullptr;
+            }
+        }
+    }
+    ~InheritList() {
+        if (m_list) DeleteProcThreadAttributeList(m_list);
+    }
+    InheritList(const InheritList&) = delete;
+    InheritList& operator=(const InheritList&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return m_list; }
+
+private:
+    std::vector<char> m_buffer;
+    LPPROC_THREAD_ATTRIBUTE_LIST m_list = nullptr;
 };

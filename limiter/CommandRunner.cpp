@@ -1,6 +1,8 @@
 // The command runner: the limiter's only way of talking to the volume tool.
 #include "limiter/CommandRunner.h"
 
+#include <tlhelp32.h>
+
 #include <string>
 #include <vector>
 
@@ -14,6 +16,8 @@ const DWORD kReadChunk = 4095;
 
 static_assert(sizeof(SECURITY_ATTRIBUTES) == RecordSize(12, 24), "SECURITY_ATTRIBUTES");
 static_assert(sizeof(STARTUPINFOA) == RecordSize(68, 104), "STARTUPINFOA");
+static_assert(sizeof(STARTUPINFOEXA) == RecordSize(72, 112), "STARTUPINFOEXA");
+static_assert(sizeof(PROCESSENTRY32) == RecordSize(296, 304), "PROCESSENTRY32");
 static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == RecordSize(112, 144),
               "JOBOBJECT_EXTENDED_LIMIT_INFORMATION");
 
@@ -39,9 +43,9 @@ UniqueHandle CreateKillOnCloseJob() {
 }
 
 // Starts line hidden, with standard output and error going into a new pipe,
-// inside a kill-on-close job. False when the pipe or the process cannot be
-// made; nothing is left open then.
-bool StartInJob(const CString& line, Child& child) {
+// inside a kill-on-close job when inJob. False when the pipe or the process
+// cannot be made; nothing is left open then.
+bool StartInJob(const CString& line, bool inJob, Child& child) {
     std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle writeEnd;
@@ -49,26 +53,39 @@ bool StartInJob(const CString& line, Child& child) {
     // Only the write end goes to the child; an inherited read end would keep
     // the pipe alive in the child and leak into everything it starts.
     SetHandleInformation(child.readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    // Input that ends at once: a command that asks something gets no answer
+    // instead of waiting on whatever our own input is.
+    const UniqueHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         &inherit, OPEN_EXISTING, 0, nullptr));
+    if (!input) return false;
+    HANDLE inherited[] = {writeEnd.get(), input.get()};
+    const InheritList inheritList(inherited, sizeof inherited / sizeof inherited[0]);
+    if (!inheritList.get()) return false;
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    GetStartupInfoA(&startup);
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    startup.wShowWindow = SW_HIDE;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    STARTUPINFOEXA startup = {};
+    GetStartupInfoA(&startup.StartupInfo);
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.hStdInput = input.get();
+    startup.StartupInfo.hStdOutput = writeEnd.get();
+    startup.StartupInfo.hStdError = writeEnd.get();
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.lpAttributeList = inheritList.get();
 
-    child.job = CreateKillOnCloseJob();
+    if (inJob) child.job = CreateKillOnCloseJob();
     PROCESS_INFORMATION process = {};
     // Suspended until it is in the job, so that nothing it starts escapes.
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                        nullptr, nullptr, &startup, &process)) {
+    // No console either: where a terminal program hosts new consoles, it
+    // shows a window for one whatever SW_HIDE says.
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        nullptr, &startup.StartupInfo, &process)) {
         return false;
     }
     child.process.reset(process.hProcess);
     const UniqueHandle thread(process.hThread);
-    // Without a job the command still runs; only the time-out loses its
-    // grip on what the interpreter starts.
+    // Without nested jobs (before Windows 8) this fails whenever we run in a
+    // job ourselves; EndChild then ends what the interpreter started by hand.
     if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get()))
         child.job.reset();
     ResumeThread(thread.get());
@@ -77,13 +94,61 @@ bool StartInJob(const CString& line, Child& child) {
     return true;
 }
 
+ULONGLONG CreationTime(HANDLE process) {
+    FILETIME created = {}, exited, kernel, user;
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// Ends root and, found by their parent's id, all it started. The handles
+// held meanwhile keep each ended process's id from being reused; a process
+// older than its supposed parent only met a reused id. What a process
+// started before it exited itself is out of reach: its parent id names no
+// one we know.
+void EndProcessTree(HANDLE root) {
+    struct Ended {
+        DWORD id;
+        ULONGLONG created;
+    };
+    std::vector<Ended> ended = {{GetProcessId(root), CreationTime(root)}};
+    std::vector<UniqueHandle> held;
+    TerminateProcess(root, 1);
+    // Until a look finds no one new: each ended process may have started
+    // another while we looked.
+    for (bool found = true; found;) {
+        found = false;
+        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot.get(), &entry); more;
+             more = Process32Next(snapshot.get(), &entry)) {
+            const Ended* parent = nullptr;
+            bool known = false;
+            for (const Ended& e : ended) {
+                if (e.id == entry.th32ParentProcessID) parent = &e;
+                known = known || e.id == entry.th32ProcessID;
+            }
+            if (!parent || known) continue;
+            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                             FALSE, entry.th32ProcessID));
+            if (!process) continue;
+            const ULONGLONG created = CreationTime(process.get());
+            if (created < parent->created) continue;
+            TerminateProcess(process.get(), 1);
+            ended.push_back({entry.th32ProcessID, created});
+            held.push_back(std::move(process));
+            found = true;
+        }
+    }
+}
+
 // Ends the interpreter and all it started, so that nothing keeps a hung
 // command alive behind our back.
 void EndChild(const Child& child) {
     if (child.job) {
         TerminateJobObject(child.job.get(), 1);
     } else {
-        TerminateProcess(child.process.get(), 1);
+        EndProcessTree(child.process.get());
     }
 }
 
@@ -123,11 +188,11 @@ CString BuildCommandLine(const CString& command) {
     return line;
 }
 
-CString RunCommand(const CString& command, DWORD timeoutMs) {
+CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
     const CString line = BuildCommandLine(command);
     if (line.IsEmpty()) return CString();
     Child child;
-    if (!StartInJob(line, child)) return CString();
+    if (!StartInJob(line, inJob, child)) return CString();
     const std::string output = DrainPipe(child, GetTickCount64() + timeoutMs);
 
     // Output is text up to its first NUL, as the tool's answer is.

@@ -25,5 +25,8 @@ CString BuildCommandLine(const CString& command);
 
 // The output with trailing white space removed; "" when the command line is
 // too long or the pipe or the process cannot be created. timeoutMs bounds
-// the wait for the command to finish.
-CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout);
+// the wait for the command to finish. The command inherits its output pipe
+// and its own empty input, nothing else. inJob false takes the way of a
+// system without nested jobs run inside a job, where the command cannot
+// have a job of its own (tests).
+CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout, bool inJob = true);

@@ -56,16 +56,38 @@ TEST(CommandRunner_RunCommand, AMegabyteIsCappedAndDrainedWithoutBlockingTheChil
     EXPECT_EQ(output.GetLength(), kMaxOutput);
 }
 
+// Also without a job of its own, as where nested jobs are missing (before
+// Windows 8) and the program itself runs in one.
 TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
-    TempDir dir("hang");
-    const CString command = FakeTool(dir, "hang");
-    const ULONGLONG start = GetTickCount64();
-    const CString output = RunCommand(command, 1500);
-    EXPECT_GE(Elapsed(start), 1400u);
-    EXPECT_LT(Elapsed(start), 4000u);
-    EXPECT_STREQ(output, "");
-    // The tool, a grandchild of ours, is gone too (termination may lag a little).
-    EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(dir / L"bin.exe").empty(); }, 3000));
+    for (const bool inJob : {true, false}) {
+        SCOPED_TRACE(inJob ? "in a job" : "without a job");
+        TempDir dir("hang");
+        const CString command = FakeTool(dir, "hang");
+        const ULONGLONG start = GetTickCount64();
+        const CString output = RunCommand(command, 1500, inJob);
+        EXPECT_GE(Elapsed(start), 1400u);
+        EXPECT_LT(Elapsed(start), 4000u);
+        EXPECT_STREQ(output, "");
+        // The tool, a grandchild of ours, is gone too (termination may lag a little).
+        EXPECT_TRUE(WaitFor([&] { return ProcessesRunning(dir / L"bin.exe").empty(); }, 3000));
+        // And the next query is answered as usual.
+        ASSERT_TRUE(WriteFile(dir / "fake-mode.txt", ""));
+        const ULONGLONG next = GetTickCount64();
+        EXPECT_STREQ(RunCommand(command, kCommandTimeout, inJob), "master volume: 1.00. muted: no");
+        EXPECT_LT(Elapsed(next), 4000u);
+    }
+}
+
+// Whatever this process holds that a child could inherit (here an event
+// made for it, and under Wine our own standard handles), the tool gets only
+// its standard handles: the pipe and an input of its own.
+TEST(CommandRunner_RunCommand, NothingButTheOutputPipeReachesTheTool) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    const HANDLE bait = CreateEventA(&inherit, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(bait);
+    TempDir dir("handles");
+    EXPECT_STREQ(RunCommand(FakeTool(dir, "handles")), "inherited:");
+    CloseHandle(bait);
 }
 
 TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <iterator>
+#include <string>
 
 #include "settings/LimiterState.h"
 #include "settings/Settings.h"
@@ -224,13 +228,19 @@ TEST(Settings_FileExists, TrueOnlyForAFileThatCanBeOpenedForReading) {
 // Copies of the program in one folder write one file, and each write
 // rewrites it whole: a copy reading while another writes would see a cut
 // file and write that back. This test runs again in writer processes that
-// save while the lock is held here, and then all at once.
+// save while the lock is held here, and then all at once; each save writes
+// a pair whose limit is odd exactly when the switch is on, so a pair mixed
+// from two saves shows to a reader that takes the lock.
 TEST(Settings_FileLock, WritersInOtherProcessesWaitAndLoseNoKey) {
+    const int kSaves = 100;
     char writerIni[MAX_PATH] = "";
     if (GetEnvironmentVariableA("MORVANE_WRITER_INI", writerIni, sizeof writerIni)) {
         State().iniPath = writerIni;
-        Store(State().limit, 7);
-        for (int i = 0; i < 100; ++i) SaveSettings();
+        for (int i = 1; i <= kSaves; ++i) {
+            Store(State().limit, i);
+            Store(State().lock, i % 2);
+            SaveSettings();
+        }
         return;
     }
     TempDir dir("settings lock");
@@ -256,8 +266,18 @@ TEST(Settings_FileLock, WritersInOtherProcessesWaitAndLoseNoKey) {
         EXPECT_FALSE(WaitFor([&] { return value("vol") != "0"; }, 1000))
             << "a write passed the lock";
     }
-    for (Process& writer : writers) EXPECT_TRUE(writer.WaitExit(60000));
-    EXPECT_EQ(value("vol"), "7") << "the writers did not write";
+    std::string mixed;
+    const auto done = [&] {
+        const bool exited = std::all_of(std::begin(writers), std::end(writers),
+                                        [](const Process& writer) { return writer.WaitExit(0); });
+        const SettingsFileLock lock(ini.c_str());
+        const std::string vol = value("vol"), isLock = value("isLock");
+        if (std::to_string(std::atoi(vol.c_str()) % 2) != isLock) mixed = vol + "/" + isLock;
+        return exited || !mixed.empty();
+    };
+    EXPECT_TRUE(WaitFor(done, 60000));
+    ASSERT_EQ(mixed, "") << "a save's two keys were split by another save";
+    EXPECT_EQ(value("vol"), std::to_string(kSaves)) << "the writers did not write";
     EXPECT_EQ(value("p1"), "keep") << ReadFile(ini);
 }
 

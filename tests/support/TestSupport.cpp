@@ -9,9 +9,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "framework/App.h"
+#include "framework/Handles.h"
 
 namespace testing_support {
 
@@ -100,25 +102,50 @@ double Median(std::vector<double> values) {
     return (values[(n - 1) / 2] + values[n / 2]) / 2;
 }
 
-int CountProcessHandles(DWORD pid) {
+namespace {
+
+// One entry of the system's handle table.
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType, attributes;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+// The entries of process pid; false when the table cannot be read.
+bool ReadHandleTable(DWORD pid, std::vector<HandleEntry>& entries) {
     // A count followed by one entry per handle.
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType, flags;
-        USHORT value;
-        PVOID object;
-        ACCESS_MASK access;
-    };
     std::vector<BYTE> buffer(1 << 20);
     while (NtQuerySystemInformation(SystemHandleInformation, buffer.data(),
                                     static_cast<ULONG>(buffer.size()), nullptr) != 0) {
-        if (buffer.size() >= (1u << 27)) return -1;
+        if (buffer.size() >= (1u << 27)) return false;
         buffer.resize(buffer.size() * 2);
     }
     const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-    const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-    return static_cast<int>(
-        std::count_if(entries, entries + count, [&](const Entry& e) { return e.ownerPid == pid; }));
+    const HandleEntry* all =
+        reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    std::copy_if(all, all + count, std::back_inserter(entries),
+                 [&](const HandleEntry& e) { return e.ownerPid == pid; });
+    return true;
+}
+
+}  // namespace
+
+int CountProcessHandles(DWORD pid) {
+    std::vector<HandleEntry> entries;
+    return ReadHandleTable(pid, entries) ? static_cast<int>(entries.size()) : -1;
+}
+
+std::vector<HANDLE> InheritableHandles() {
+    const ULONG kInherit = 0x02;  // OBJ_INHERIT
+    std::vector<HandleEntry> entries;
+    ReadHandleTable(GetCurrentProcessId(), entries);
+    std::vector<HANDLE> found;
+    for (const HandleEntry& e : entries) {
+        if (e.attributes & kInherit) found.push_back(reinterpret_cast<HANDLE>(ULONG_PTR(e.value)));
+    }
+    return found;
 }
 
 std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
@@ -165,22 +192,27 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         SetInformationJobObject(m_job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
-    // Standard handles on NUL: under Wine the program would otherwise share
-    // this test's output pipe, and anything it leaves running would keep
-    // the test runner waiting for the pipe to close.
+    // Standard handles on NUL, and no other handle of ours: under Wine our
+    // own standard handles are inheritable and are the test runner's output
+    // pipe, which anything the program leaves running would keep open.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE nul =
         CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    const InheritList inheritList(&nul, 1);
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError =
+        nul;
+    startup.lpAttributeList = inheritList.get();
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
-    const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_SUSPENDED, nullptr, elsewhere, &startup, &m_process);
+    const BOOL started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
+                         CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                        elsewhere, &startup.StartupInfo, &m_process);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started) return false;
     if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
@@ -190,7 +222,19 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
 
 void Process::Kill() {
     if (!m_process.hProcess) return;
-    if (m_job) TerminateJobObject(m_job, 1);
+    // Wine's job termination passes over a process that is still starting:
+    // one the program was just creating suspended would then wait forever
+    // for a resume that never comes, holding the test runner's output pipe
+    // (every Wine process keeps our Unix standard error). So the job is
+    // ended again until it is empty, which catches a latecomer once it runs.
+    const auto emptied = [&] {
+        TerminateJobObject(m_job, 1);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION job = {};
+        return QueryInformationJobObject(m_job, JobObjectBasicAccountingInformation, &job,
+                                         sizeof job, nullptr) &&
+               job.ActiveProcesses == 0;
+    };
+    if (m_job) WaitFor(emptied, kTimeout);
     TerminateProcess(m_process.hProcess, 1);
     WaitForSingleObject(m_process.hProcess, kTimeout);
     CloseHandle(m_process.hProcess);

@@ -70,6 +70,8 @@ double Median(std::vector<double> values);
 // under Wine.
 int CountProcessHandles(DWORD pid);
 inline int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId()); }
+// This process's handles that a child started with inheritance would get.
+std::vector<HANDLE> InheritableHandles();
 // Processes running the program file at path; this process's threads.
 std::vector<DWORD> ProcessesRunning(const std::wstring& path);
 std::vector<DWORD> OwnThreads();

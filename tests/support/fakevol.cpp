@@ -9,7 +9,9 @@
 //                    "binary" (bytes 0-255, NULs among them, before the
 //                    answer), "binary-tail" (the answer, then those bytes),
 //                    "error" (a failure on standard error, exit code 1, as
-//                    the real tool reports a missing device).
+//                    the real tool reports a missing device), "handles"
+//                    ("inherited:" and the inheritable handles it holds
+//                    besides its standard ones, instead of the answer).
 //   fake-log.txt     each command line received (code page 936), after a
 //                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
@@ -76,6 +78,17 @@ int main(int argc, char** argv) {
         WriteFile(dir + L"fake-volume.txt", value);
     }
     if (mode == "silent") return 0;
+    if (mode == "handles") {
+        printf("inherited:");
+        for (HANDLE handle : InheritableHandles()) {
+            if (handle != GetStdHandle(STD_INPUT_HANDLE) &&
+                handle != GetStdHandle(STD_OUTPUT_HANDLE) &&
+                handle != GetStdHandle(STD_ERROR_HANDLE)) {
+                printf(" %p", handle);
+            }
+        }
+        return 0;
+    }
     if (mode == "error") {
         fputs("bin: no audio output device (0x80070490)\n", stderr);
         return 1;
