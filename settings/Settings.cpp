@@ -22,37 +22,41 @@ const DWORD kValueBufferSize = 500;
 // A save takes milliseconds; a holder slower than this is stuck, and our
 // write goes ahead rather than be lost.
 const DWORD kLockWaitMs = 5000;
-// A settings file is a few lines; anything far larger is not ours to rewrite.
-const LONGLONG kMaxMarkedFile = 1 << 20;
 
 // Windows' profile functions take a UTF-8 byte-order mark for part of the
 // first line: a "[user]" behind it is not found, every value reads as
 // missing, and the next write appends a second section. Editors add the mark
 // when a user edits the file (the guide tells them how to drop a forgotten
-// password), so it is removed; every other byte stays as it was. A UTF-16
+// password), so its three bytes become an empty comment line of the same
+// length. Nothing moves and the length stays: a write cut short or a power
+// cut leaves the mark or the comment, never a half-shifted file. A UTF-16
 // file, which the profile functions do read, starts otherwise and is kept.
 void DropUtf8Mark(const char* iniPath) {
+    char head[3] = {};
+    DWORD count = 0;
+    {
+        // Looked at first without write access, so that an unmarked file
+        // (nearly always) is never opened for writing.
+        UniqueHandle reader(CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!reader || !ReadFile(reader.get(), head, sizeof head, &count, nullptr) ||
+            count != sizeof head || memcmp(head, "\xEF\xBB\xBF", sizeof head) != 0) {
+            return;
+        }
+    }
     UniqueHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     if (!file) return;
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 3 || size.QuadPart > kMaxMarkedFile) {
+    // Checked again under this handle: the file may have changed between.
+    if (!ReadFile(file.get(), head, sizeof head, &count, nullptr) || count != sizeof head ||
+        memcmp(head, "\xEF\xBB\xBF", sizeof head) != 0) {
         return;
     }
-    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
-    DWORD count = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) ||
-        count != bytes.size() || memcmp(bytes.data(), "\xEF\xBB\xBF", 3) != 0) {
-        return;
-    }
-    // Everything was read before the first byte is written back.
-    const DWORD rest = count - 3;
+    const char comment[] = ";\r\n";
+    static_assert(sizeof comment - 1 == sizeof head, "the comment takes the mark's place exactly");
+    OVERLAPPED atStart = {};
     DWORD written = 0;
-    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0 ||
-        !WriteFile(file.get(), bytes.data() + 3, rest, &written, nullptr) || written != rest) {
-        return;
-    }
-    SetEndOfFile(file.get());
+    WriteFile(file.get(), comment, sizeof head, &written, &atStart);
 }
 
 CString ReadSettingFrom(const char* iniPath, const char* key) {

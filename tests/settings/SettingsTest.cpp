@@ -133,16 +133,20 @@ TEST_F(SettingsFile, LongValuesAreCutToTheReadBuffer) {
 
 TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
     const std::string user = "[user]\r\nvol=30\r\nisLock=1\r\np1=\xC3\xA9\r\n";
+    // The last line without a line break: nothing may be cut from its end.
+    const std::string open = "[user]\r\nvol=30\r\np1=\xC3\xA9\r\nisLock=1";
     const std::string utf16("\xFF\xFE[\0u\0s\0e\0r\0]\0\r\0\n\0", 20);
+    // The mark becomes an empty comment line of its own length.
     struct Case {
         const char* name;
         std::string stored, onDisk;
         int32_t limit;
     } cases[] = {
-        {"marked", "\xEF\xBB\xBF" + user, user, 30},
+        {"marked", "\xEF\xBB\xBF" + user, ";\r\n" + user, 30},
+        {"marked, no last line break", "\xEF\xBB\xBF" + open, ";\r\n" + open, 30},
         {"marked twice: only the first is the mark", "\xEF\xBB\xBF\xEF\xBB\xBF" + user,
-         "\xEF\xBB\xBF" + user, -1},
-        {"only the mark", "\xEF\xBB\xBF", "", 0},
+         ";\r\n\xEF\xBB\xBF" + user, -1},
+        {"only the mark", "\xEF\xBB\xBF", ";\r\n", 0},
         {"unmarked", user, user, 30},
         {"UTF-16, which the profile functions read", utf16, utf16, 0},
         {"a cut mark", "\xEF\xBB" + user, "\xEF\xBB" + user, -1},
@@ -155,14 +159,18 @@ TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
         if (c.limit >= 0) {
             EXPECT_EQ(Load(State().limit), c.limit);
         }
+        if (c.limit == 30) {  // every key read, the last one too
+            EXPECT_EQ(Load(State().lock), 1);
+            EXPECT_STREQ(State().password, "\xC3\xA9");
+        }
     }
     // What was read once the mark is gone is what a save keeps: one section.
     ASSERT_TRUE(WriteFile(Ini(), "\xEF\xBB\xBF" + user));
     LoadSettingsFrom(dir.path().c_str());
     SaveSettings();
     const std::string saved = ReadFile(Ini());
-    EXPECT_EQ(saved.find("[user]"), 0u) << saved;
-    EXPECT_EQ(saved.find("[user]", 1), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("[user]"), 3u) << saved;
+    EXPECT_EQ(saved.find("[user]", 4), std::string::npos) << saved;
     EXPECT_EQ(Value("p1"), "\xC3\xA9");
 }
 
