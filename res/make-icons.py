@@ -9,8 +9,8 @@ system asks for at 100 % to 200 % display scaling (16, 20, 24 and 32 for the
 small icon, 32 and 48 for the big one) and 256, from which the system makes
 the larger ones. Up to 20 pixels the picture is simplified (one wave, a thicker bar)
 so that it stays legible. The images up to 48 pixels are 32-bit bitmaps, which
-every reader of the format takes; the 256 image is a PNG, which is what
-makes it small.
+every reader of the format takes; the 256 image is a PNG (32-bit RGBA, as
+the format asks), which is what makes it small.
 
 Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico and tray.ico)
 """
@@ -121,22 +121,30 @@ def bitmap_image(size, pixels):
 
 
 def png_image(size, pixels):
-    """A PNG with a palette: the picture has a few dozen colours, so one byte a
-    pixel instead of four, with the alphas in the palette's tRNS chunk."""
-    palette = sorted(set(p for row in pixels for p in row))
-    assert len(palette) <= 256
-    index = {p: i for i, p in enumerate(palette)}
-    # Filter type 0 on every row: differences between indices mean nothing.
-    raw = b"".join(b"\0" + bytes(index[p] for p in row) for row in pixels)
+    """A 32-bit RGBA PNG, the only kind of PNG the format expects."""
+    stride = 4 * size
+
+    def rgba(row):
+        return bytes(c for b, g, r, a in row for c in (r, g, b, a))
+
+    # Each row filtered by the byte to its left (Sub) or above it (Up),
+    # whichever leaves the smaller differences: the tile is mostly flat.
+    raw = b""
+    above = bytes(stride)
+    for row in pixels:
+        line = rgba(row)
+        sub = bytes((line[i] - (line[i - 4] if i >= 4 else 0)) & 0xFF for i in range(stride))
+        up = bytes((line[i] - above[i]) & 0xFF for i in range(stride))
+        cost = lambda data: sum(min(v, 256 - v) for v in data)
+        raw += b"\1" + sub if cost(sub) <= cost(up) else b"\2" + up
+        above = line
 
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
     return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 3, 0, 0, 0)) +
-            chunk(b"PLTE", b"".join(bytes((r, g, b)) for b, g, r, a in palette)) +
-            chunk(b"tRNS", bytes(a for b, g, r, a in palette)) +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 

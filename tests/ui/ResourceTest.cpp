@@ -244,6 +244,10 @@ TEST(Resources_Icons, MainAndTrayIconsHaveTheirSizes) {
                     static_cast<const BYTE*>(LockResource(LoadResource(module.get(), found)));
                 const bool png = memcmp(image, "\x89PNG", 4) == 0;
                 EXPECT_EQ(png, size == 256) << "PNG only where it saves room";
+                // 8 bits a channel, colour type 6 (RGBA): the only PNG icons expect.
+                if (png) {
+                    EXPECT_EQ(image[24] << 8 | image[25], 8 << 8 | 6);
+                }
                 const LONG width = png ? (image[18] << 8 | image[19])
                                        : reinterpret_cast<const BITMAPINFOHEADER*>(image)->biWidth;
                 EXPECT_EQ(width, size);
@@ -276,6 +280,12 @@ TEST(Resources_Manifest, RequestsCommonControlsSixAndDpiAwarenessOnly) {
         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
         arch,
         "</dependency>",
+        "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+        "</compatibility>",
         "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
         "<windowSettings>",
         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
