@@ -5,6 +5,7 @@
 
 #include "framework/App.h"
 #include "framework/Handles.h"
+#include "framework/Icon.h"
 #include "limiter/LimiterThread.h"
 #include "res/resource.h"
 #include "settings/LimiterState.h"
@@ -176,13 +177,12 @@ LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 
 LRESULT CLimiterDlg::OnDpiChanged(WPARAM wParam, LPARAM /*lParam*/) {
     // Scaling changed, or the window moved to a screen with another: the
-    // icons are loaded again at the new sizes, the notification area's too
-    // (it follows the window's screen, which is usually the one with the
-    // taskbar). The dialog manager resizes the window and its controls, so
-    // the message goes on to it.
-    const UINT dpi = LOWORD(wParam);
-    LoadIcons(dpi);
-    m_tray.Reload(dpi);
+    // window's icons are loaded again at the new sizes. The notification
+    // area's follows the taskbar's screen, whose scaling may have changed
+    // too. The dialog manager resizes the window and its controls, so the
+    // message goes on to it.
+    LoadIcons(LOWORD(wParam));
+    m_tray.Reload();
     SetMsgHandled(false);
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "ui/PasswordDlg.h"
 
 #include "framework/App.h"
+#include "framework/Icon.h"
 #include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "settings/Settings.h"
@@ -48,15 +49,13 @@ BOOL CPasswordDlg::OnInitDialog() {
         SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE,
                           GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
         // The button shows the program's icon, not a blank one. Shared
-        // icons of the system's sizes: never destroyed.
+        // icons would not do: the system keeps the first size loaded of a
+        // resource and hands it out for every other.
         const HINSTANCE module = AfxGetInstanceHandle();
-        auto icon = [module](int cx, int cy) {
-            return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON,
-                                                 GetSystemMetrics(cx), GetSystemMetrics(cy),
-                                                 LR_SHARED));
-        };
-        SetIcon(icon(SM_CXICON, SM_CYICON), TRUE);
-        SetIcon(icon(SM_CXSMICON, SM_CYSMICON), FALSE);
+        m_bigIcon.reset(LoadIconForDpi(module, IDI_MAIN, SM_CXICON, SM_CYICON));
+        m_smallIcon.reset(LoadIconForDpi(module, IDI_MAIN, SM_CXSMICON, SM_CYSMICON));
+        SetIcon(m_bigIcon.get(), TRUE);
+        SetIcon(m_smallIcon.get(), FALSE);
         ShowWindow(SW_SHOWNORMAL);
         SetForegroundWindow();
     }

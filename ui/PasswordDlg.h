@@ -3,6 +3,7 @@
 // go on.
 #pragma once
 
+#include "framework/Handles.h"
 #include "framework/Window.h"
 
 class CPasswordDlg : public CDialog {
@@ -23,4 +24,8 @@ private:
     // Set and change modes: stores entered as the new password and ends with OK.
     void SaveNewPassword(const CString& entered);
     void ClearEntry();
+
+    // The taskbar button's icons over a hidden owner; they outlive the window.
+    UniqueIcon m_bigIcon;
+    UniqueIcon m_smallIcon;
 };

@@ -37,42 +37,45 @@ NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip) {
     return record;
 }
 
-HICON LoadIconForDpi(HINSTANCE module, UINT id, int cx, int cy, UINT dpi) {
-    int width = GetSystemMetrics(cx), height = GetSystemMetrics(cy);
-    if (dpi) {
-        // The metrics are those of the system's DPI, which a per-monitor
-        // aware program keeps until the user signs out; the functions that
-        // answer for another DPI are newer than Windows 7.
-        const HDC screen = GetDC(nullptr);
-        const int systemDpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-        if (screen) ReleaseDC(nullptr, screen);
-        if (systemDpi > 0) {
-            width = MulDiv(width, static_cast<int>(dpi), systemDpi);
-            height = MulDiv(height, static_cast<int>(dpi), systemDpi);
-        }
+UINT TaskbarDpi() {
+    // Windows 8.1 and later scale each screen on its own; before, every
+    // screen has the system's scaling.
+    using GetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    const GetDpiForMonitor getDpi =
+        SystemFunction<GetDpiForMonitor>("shcore.dll", "GetDpiForMonitor");
+    const HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
+    const HMONITOR screen = taskbar ? MonitorFromWindow(taskbar, MONITOR_DEFAULTTOPRIMARY)
+                                    : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    const int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI: what the user chose
+    UINT dpiX = 0, dpiY = 0;
+    if (getDpi && screen && SUCCEEDED(getDpi(screen, kEffectiveDpi, &dpiX, &dpiY)) && dpiX) {
+        return dpiX;
     }
-    return static_cast<HICON>(
-        LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
+    return SystemDpi();
+}
+
+void CTrayIcon::LoadImageForTaskbar() {
+    // At the notification area's size: an icon of the default size would
+    // be scaled twice.
+    UniqueIcon icon(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON, TaskbarDpi()));
+    if (icon) m_icon = std::move(icon);
 }
 
 BOOL CTrayIcon::Add(HWND window) {
     m_window = window;
-    // Loaded at the notification area's size: an icon of the default size
-    // would be scaled twice.
-    m_icon.reset(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON));
+    LoadImageForTaskbar();
     return Notify(NIM_ADD, kTrayTip);
 }
 
 BOOL CTrayIcon::AddAgain() {
+    LoadImageForTaskbar();
     if (Notify(NIM_ADD, kTrayTip)) return TRUE;
     Notify(NIM_DELETE, "");
     return Notify(NIM_ADD, kTrayTip);
 }
 
-BOOL CTrayIcon::Reload(UINT dpi) {
-    UniqueIcon icon(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON, dpi));
-    if (!icon) return FALSE;
-    m_icon = std::move(icon);
+BOOL CTrayIcon::Reload() {
+    LoadImageForTaskbar();
     return Notify(NIM_MODIFY, kTrayTip);
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "framework/Handles.h"
+#include "framework/Icon.h"
 #include "framework/RecordSize.h"
 
 // The icon's identifier and the message the shell sends for mouse events on it.
@@ -30,25 +31,25 @@ void CopyTrayTip(char* field, size_t fieldSize, const char* tip);
 // The record for window's icon with the given image and tip.
 NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip);
 
-// Icon resource id of module at the size the system metrics cx and cy
-// (SM_CXICON, SM_CYICON or the small ones) ask for at dpi; 0 means the
-// system's own DPI. Never a shared icon: the caller destroys it.
-HICON LoadIconForDpi(HINSTANCE module, UINT id, int cx, int cy, UINT dpi = 0);
+// The scaling of the screen that holds the primary taskbar, and with it the
+// notification area: not always the screen of our window.
+UINT TaskbarDpi();
 
 // The notification-area icon of one window, tip "Morvane", mouse events
-// sent to it as WM_TRAYNOTIFY.
+// sent to it as WM_TRAYNOTIFY. Its image is always loaded at TaskbarDpi().
 class CTrayIcon {
 public:
     CTrayIcon(HINSTANCE module, UINT iconId) : m_module(module), m_iconId(iconId) {}
 
-    // NIM_ADD for window, at the system's DPI; TRUE when the shell took it.
+    // NIM_ADD for window; TRUE when the shell took it.
     BOOL Add(HWND window);
-    // After the shell has started again (TaskbarCreated): a new shell has
+    // After the shell has started again or the scaling changed (both send
+    // TaskbarCreated), with the image loaded again: a new shell has
     // forgotten the icon; one that still holds it refuses the add, and the
     // old entry is then replaced.
     BOOL AddAgain();
-    // The image loaded again at the size for dpi (WM_DPICHANGED) and shown.
-    BOOL Reload(UINT dpi);
+    // The image loaded again (WM_DPICHANGED) and shown.
+    BOOL Reload();
     // NIM_DELETE; the window keeps no icon afterwards.
     BOOL Remove();
 
@@ -57,6 +58,9 @@ public:
 
 private:
     BOOL Notify(DWORD message, const char* tip);
+    // The image at the notification area's size; the old one stays if the
+    // new one cannot be loaded.
+    void LoadImageForTaskbar();
 
     HINSTANCE m_module;
     UINT m_iconId;
