@@ -115,35 +115,12 @@ HWND FocusOf(HWND window) {
     return info.hwndFocus;
 }
 
-int IconWidth(HICON icon) {
-    ICONINFO info = {};
-    if (!icon || !GetIconInfo(icon, &info)) return 0;
-    BITMAP bitmap = {};
-    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return bitmap.bmWidth;
-}
-
-std::vector<DWORD> ScreenPixels(const RECT& area) {
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    std::vector<DWORD> pixels;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    if (memory && bitmap && width > 0 && height > 0) {
-        const HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-        SelectObject(memory, old);
-        BITMAPINFO info = {};
-        info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        pixels.resize(static_cast<size_t>(width) * height);
-        if (!GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS)) {
-            pixels.clear();
-        }
+std::vector<COLORREF> ScreenPixels(const RECT& area) {
+    std::vector<COLORREF> pixels;
+    const HDC screen = GetDC(nullptr);
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        for (LONG x = area.left; x < area.right; ++x) pixels.push_back(GetPixel(screen, x, y));
     }
-    if (bitmap) DeleteObject(bitmap);
-    if (memory) DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return pixels;
 }

@@ -168,14 +168,8 @@ bool SetItemText(HWND dialog, int id, const std::string& text);
 bool Click(HWND dialog, int id);
 bool Visible(HWND window);
 HWND FocusOf(HWND window);
-// The width in pixels of an icon, or of a window's icon of the given kind
-// (ICON_BIG, ICON_SMALL) as WM_GETICON gives it; 0 without one.
-int IconWidth(HICON icon);
-inline int IconWidth(HWND window, WPARAM kind) {
-    return IconWidth(reinterpret_cast<HICON>(Send(window, WM_GETICON, kind)));
-}
-// What the screen shows in area, row by row; empty when it cannot be read.
-std::vector<DWORD> ScreenPixels(const RECT& area);
+// What the screen shows in area, row by row.
+std::vector<COLORREF> ScreenPixels(const RECT& area);
 
 struct BoxContent {
     std::string caption;

@@ -429,19 +429,15 @@ TEST(Program_Dpi, WindowsAreLaidOutLargerAt144Dpi) {
         ASSERT_TRUE(app.AnswerPrompt(kSetPrompt, "pw"));
         ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
         *window = ClientSize(main);
-        // Moved to a screen at 200 %: new icons, drawn for it. Wine shows
-        // no other process's icons; its title bar shows the small one at
-        // the system's size, now shrunk from the 32-pixel image (two sound
-        // waves) instead of the simpler small image.
+        // Moved to a screen at 200 %: Wine reads no other process's icons,
+        // but its title bar shows the small one shrunk from a larger image.
         RECT frame = {};
         GetWindowRect(main, &frame);
         const RECT titleStart = {frame.left, frame.top,
                                  frame.left + 3 * GetSystemMetrics(SM_CXSMICON),
                                  frame.top + GetSystemMetrics(SM_CYCAPTION) + 8};
-        const std::vector<DWORD> before = ScreenPixels(titleStart);
-        ASSERT_FALSE(before.empty());
-        RECT suggested = frame;
-        Send(main, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        const std::vector<COLORREF> before = ScreenPixels(titleStart);
+        Send(main, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&frame));
         EXPECT_TRUE(WaitFor([&] { return ScreenPixels(titleStart) != before; }, 3000));
     };
     SIZE prompt96 = {}, main96 = {}, prompt144 = {}, main144 = {};

@@ -1,5 +1,6 @@
 // The notification-area icon: the first form of its record with a tip that
-// never runs past its 64-byte field, and the image at the size for the DPI.
+// never runs past its 64-byte field, and the image at the size for the DPI
+// (with the framework's icon loading behind it).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,13 +8,22 @@
 #include <string>
 
 #include "framework/App.h"
+#include "framework/Icon.h"
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
 #include "ui/Tray.h"
 
 namespace {
 
-using testing_support::IconWidth;
+int IconWidth(HICON icon) {
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
 
 // Set for the run at another DPI below: the width the first image must have.
 const char kExpectedWidth[] = "MORVANE_EXPECT_TRAY_ICON";
@@ -77,16 +87,23 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
     if (const char* expected = getenv(kExpectedWidth)) {
         EXPECT_EQ(IconWidth(tray.icon()), atoi(expected));
     }
-    // The notification area follows the taskbar's screen, here the
-    // system's scaling, and a re-add after TaskbarCreated (the icon still
-    // there under Wine) shows a new image at that size.
+    // Re-added after TaskbarCreated (Wine still holds it), with a new image
+    // at the taskbar's scaling, which under Wine is the system's.
     EXPECT_EQ(TaskbarDpi(), SystemDpi());
     const HICON before = tray.icon();
     ASSERT_TRUE(tray.AddAgain());
     EXPECT_NE(tray.icon(), before);
     EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
-    ASSERT_TRUE(tray.Reload());
-    EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
+    // Any DPI's sizes, also those the icons hold no image of (28 to 40
+    // pixels small, 56 and 64 large).
+    for (UINT dpi : {96u, 120u, 144u, 168u, 192u, 216u, 240u}) {
+        SCOPED_TRACE(dpi);
+        const HINSTANCE module = GetModuleHandleA(nullptr);
+        const UniqueIcon little(LoadIconForDpi(module, IDI_MAIN, SM_CXSMICON, SM_CYSMICON, dpi));
+        const UniqueIcon large(LoadIconForDpi(module, IDI_MAIN, SM_CXICON, SM_CYICON, dpi));
+        EXPECT_EQ(IconWidth(little.get()), MulDiv(GetSystemMetrics(SM_CXSMICON), dpi, SystemDpi()));
+        EXPECT_EQ(IconWidth(large.get()), MulDiv(GetSystemMetrics(SM_CXICON), dpi, SystemDpi()));
+    }
     EXPECT_TRUE(tray.Remove());
     DestroyWindow(window);
 }
