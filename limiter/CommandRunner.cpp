@@ -12,6 +12,9 @@
 namespace {
 
 const char kInterpreterPrefix[] = "Cmd.exe /C ";
+const wchar_t kInterpreterFile[] = L"\\cmd.exe";
+const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
+const char kPolicyValue[] = "DisableCMD";
 const DWORD kReadChunk = 4095;
 
 static_assert(sizeof(SECURITY_ATTRIBUTES) == RecordSize(12, 24), "SECURITY_ATTRIBUTES");
@@ -21,7 +24,7 @@ static_assert(sizeof(PROCESSENTRY32) == RecordSize(296, 304), "PROCESSENTRY32");
 static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == RecordSize(112, 144),
               "JOBOBJECT_EXTENDED_LIMIT_INFORMATION");
 
-// The interpreter of one run, in its job, and our end of its output pipe.
+// The program of one run, in its job, and our end of its output pipe.
 struct Child {
     UniqueHandle job;
     UniqueHandle process;
@@ -42,10 +45,10 @@ UniqueHandle CreateKillOnCloseJob() {
     return job;
 }
 
-// Starts line hidden, with standard output and error going into a new pipe,
-// inside a kill-on-close job when inJob. False when the pipe or the process
-// cannot be made; nothing is left open then.
-bool StartInJob(const CString& line, bool inJob, Child& child) {
+// Starts program with command line line, hidden, with standard output and
+// error going into a new pipe, inside a kill-on-close job when inJob. False
+// when the pipe or the process cannot be made; nothing is left open then.
+bool StartInJob(const CString& program, const CString& line, bool inJob, Child& child) {
     std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle writeEnd;
@@ -62,8 +65,11 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     const InheritList inheritList(inherited, sizeof inherited / sizeof inherited[0]);
     if (!inheritList.get()) return false;
 
+    // Made from nothing rather than from our own start-up record: started by
+    // another program's spawn functions, ours carries that runtime's table of
+    // inherited file numbers, which the child's runtime would take for its
+    // standard handles in place of the pipe.
     STARTUPINFOEXA startup = {};
-    GetStartupInfoA(&startup.StartupInfo);
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.hStdInput = input.get();
     startup.StartupInfo.hStdOutput = writeEnd.get();
@@ -77,7 +83,7 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     // Suspended until it is in the job, so that nothing it starts escapes.
     // No console either: where a terminal program hosts new consoles, it
     // shows a window for one whatever SW_HIDE says.
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+    if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         nullptr, &startup.StartupInfo, &process)) {
         return false;
@@ -85,7 +91,7 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     child.process.reset(process.hProcess);
     const UniqueHandle thread(process.hThread);
     // Without nested jobs (before Windows 8) this fails whenever we run in a
-    // job ourselves; EndChild then ends what the interpreter started by hand.
+    // job ourselves; EndChild then ends what the program started by hand.
     if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get()))
         child.job.reset();
     ResumeThread(thread.get());
@@ -142,7 +148,7 @@ void EndProcessTree(HANDLE root) {
     }
 }
 
-// Ends the interpreter and all it started, so that nothing keeps a hung
+// Ends the program and all it started, so that nothing keeps a hung
 // command alive behind our back.
 void EndChild(const Child& child) {
     if (child.job) {
@@ -180,6 +186,20 @@ std::string DrainPipe(const Child& child, ULONGLONG deadline) {
     return output;
 }
 
+// The interpreter by its full path: named by its file name alone, it would
+// be looked for in our own folder and the current one first, and a cmd.exe
+// placed there would run instead. "" when the system folder cannot be spelt
+// in the ANSI code page: then nothing is run rather than something searched.
+CString InterpreterPath() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return CString();
+    bool lossless = false;
+    const CString path = NarrowFromWide((std::wstring(folder, length) + kInterpreterFile).c_str(),
+                                        kSystemCodePage, &lossless);
+    return lossless ? path : CString();
+}
+
 }  // namespace
 
 CString BuildCommandLine(const CString& command) {
@@ -188,15 +208,41 @@ CString BuildCommandLine(const CString& command) {
     return line;
 }
 
-CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
-    const CString line = BuildCommandLine(command);
-    if (line.IsEmpty()) return CString();
+bool CommandPromptBarred() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        // Policies are written to the system's own view of the registry,
+        // which a 32-bit program on 64-bit Windows does not see by default.
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD type = 0, value = 0, size = sizeof value;
+        const bool barred =
+            RegQueryValueExA(key, kPolicyValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD && size == sizeof value && value != 0;
+        RegCloseKey(key);
+        if (barred) return true;
+    }
+    return false;
+}
+
+CString RunProgram(const CString& program, const CString& commandLine, DWORD timeoutMs,
+                   bool inJob) {
+    if (program.IsEmpty() || commandLine.GetLength() + 1 > kCommandLineSize) return CString();
     Child child;
-    if (!StartInJob(line, inJob, child)) return CString();
+    if (!StartInJob(program, commandLine, inJob, child)) return CString();
     const std::string output = DrainPipe(child, GetTickCount64() + timeoutMs);
 
     // Output is text up to its first NUL, as the tool's answer is.
     CString result(output.c_str());
     result.TrimRight();
     return result;
+}
+
+CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
+    const CString line = BuildCommandLine(command);
+    if (line.IsEmpty()) return CString();
+    return RunProgram(InterpreterPath(), line, timeoutMs, inJob);
 }

@@ -206,6 +206,18 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError =
         nul;
     startup.lpAttributeList = inheritList.get();
+    // As a C runtime's spawn functions start a program: their table of
+    // inherited file numbers (a count, a flag byte each, a handle each),
+    // here the three standard ones, open on NUL.
+    const BYTE kOpenDevice = 0x41;
+    const int files = 3;
+    std::vector<BYTE> table(sizeof files + files * (1 + sizeof nul), kOpenDevice);
+    memcpy(table.data(), &files, sizeof files);
+    for (int i = 0; i < files; ++i) {
+        memcpy(&table[sizeof files + files + i * sizeof nul], &nul, sizeof nul);
+    }
+    startup.StartupInfo.cbReserved2 = static_cast<WORD>(table.size());
+    startup.StartupInfo.lpReserved2 = table.data();
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
@@ -242,39 +254,32 @@ void Process::Kill() {
     m_process = {};
 }
 
-namespace {
-
-const char kDesktopKey[] = "Control Panel\\Desktop";
-const char kLogPixels[] = "LogPixels";
-
-}  // namespace
-
-ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+ScopedRegValue::ScopedRegValue(HKEY root, const char* key, const char* name, DWORD value)
+    : m_root(root), m_key(key), m_name(name) {
+    HKEY opened = nullptr;
+    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS) {
         return;
     }
     DWORD type = 0, size = sizeof m_previous;
-    m_had = RegQueryValueExA(key, kLogPixels, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
+    m_had = RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
                              &size) == ERROR_SUCCESS &&
             type == REG_DWORD;
-    m_set = RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                           sizeof dpi) == ERROR_SUCCESS;
-    RegCloseKey(key);
+    m_set = RegSetValueExA(opened, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof value) == ERROR_SUCCESS;
+    RegCloseKey(opened);
 }
 
-ScopedLogPixels::~ScopedLogPixels() {
+ScopedRegValue::~ScopedRegValue() {
     HKEY key = nullptr;
-    if (!m_set ||
-        RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    if (!m_set || RegOpenKeyExA(m_root, m_key.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
         return;
     }
     if (m_had) {
-        RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
-                       sizeof m_previous);
+        RegSetValueExA(key, m_name.c_str(), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&m_previous), sizeof m_previous);
     } else {
-        RegDeleteValueA(key, kLogPixels);
+        RegDeleteValueA(key, m_name.c_str());
     }
     RegCloseKey(key);
 }

@@ -11,10 +11,15 @@
 //                    "error" (a failure on standard error, exit code 1, as
 //                    the real tool reports a missing device), "handles"
 //                    ("inherited:" and the inheritable handles it holds
-//                    besides its standard ones, instead of the answer).
+//                    besides its standard ones, then "input:" and the kind
+//                    of its standard input, instead of the answer).
+//   fake-start.txt   the image name of the program that started the latest
+//                    run, and " with a runtime table" when that program
+//                    passed a C runtime's table of inherited files.
 //   fake-log.txt     each command line received (code page 936), after a
 //                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -51,6 +56,43 @@ void Log(const std::wstring& dir) {
     }
 }
 
+void ReportStart(const std::wstring& dir) {
+    DWORD parent = 0;
+    std::string parentName;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    // Two rounds: our own entry names the parent, whose entry names its image.
+    for (int round = 0; round < 2; ++round) {
+        for (BOOL more = Process32FirstW(snapshot, &entry); more;
+             more = Process32NextW(snapshot, &entry)) {
+            if (round == 0 && entry.th32ProcessID == GetCurrentProcessId()) {
+                parent = entry.th32ParentProcessID;
+            } else if (round == 1 && entry.th32ProcessID == parent) {
+                parentName = Narrow(entry.szExeFile);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    STARTUPINFOW startup = {};
+    GetStartupInfoW(&startup);
+    if (startup.cbReserved2) parentName += " with a runtime table";
+    WriteFile(dir + L"fake-start.txt", parentName);
+}
+
+const char* KindOfFile(HANDLE file) {
+    switch (GetFileType(file)) {
+        case FILE_TYPE_CHAR:
+            return "char";
+        case FILE_TYPE_PIPE:
+            return "pipe";
+        case FILE_TYPE_DISK:
+            return "disk";
+        default:
+            return "none";
+    }
+}
+
 void PrintAllBytes() {
     for (int round = 0; round < 4; ++round) {
         for (int byte = 0; byte < 256; ++byte) fputc(byte, stdout);
@@ -64,6 +106,7 @@ int main(int argc, char** argv) {
     // ANSI code page cannot spell.
     const std::wstring dir = ModuleDir();
     Log(dir);
+    ReportStart(dir);
     const std::string mode = ReadText(dir + L"fake-mode.txt");
     if (mode == "hang") {
         for (;;) Sleep(1000);
@@ -87,6 +130,7 @@ int main(int argc, char** argv) {
                 printf(" %p", handle);
             }
         }
+        printf(" input: %s", KindOfFile(GetStdHandle(STD_INPUT_HANDLE)));
         return 0;
     }
     if (mode == "error") {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -331,19 +332,37 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     EXPECT_STRNE(stored, "");
 }
 
+// Through the interpreter, and with the tool started directly where policy
+// bars the command prompt. Wine's interpreter ignores the policy: only the
+// tool's parent tells the two apart.
 TEST(Fault_Path, FolderNamesInCodePage936Work) {
-    // The second: a character whose second byte is a backslash.
-    for (const char* name : {"音量", "淺音量"}) {
-        SCOPED_TRACE(name);
-        Morvane app(name);
-        ASSERT_NE(app.dir().path().find(name), std::string::npos);
+    const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
+    const struct {
+        const char* name;
+        HKEY policyRoot;  // none: no policy
+        DWORD policy;
+    } cases[] = {{"音量", nullptr, 0},
+                 // A character whose second byte is a backslash.
+                 {"淺音量", HKEY_CURRENT_USER, 1},
+                 {"音量", HKEY_LOCAL_MACHINE, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.policyRoot ? " with the policy" : ""));
+        std::optional<ScopedRegValue> policy;
+        if (c.policyRoot) {
+            ASSERT_TRUE(policy.emplace(c.policyRoot, kPolicyKey, "DisableCMD", c.policy).ok());
+        }
+        Morvane app(c.name);
+        ASSERT_NE(app.dir().path().find(c.name), std::string::npos);
         ASSERT_TRUE(app.Prepare(WithLimit(25, true), "0.80"));
+        // Beside the program, a cmd.exe is no interpreter.
+        ASSERT_TRUE(CopyBuildProgram("fakevol.exe", app.Path("cmd.exe")));
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
         ASSERT_TRUE(WaitFor([&] { return HasSet(app, "25"); }, kTimeout));
         // The tool saw its own path, bytes intact.
         EXPECT_NE(app.ToolCalls().front().commandLine.find(app.Path("bin.exe")), std::string::npos)
             << app.ToolCalls().front().commandLine;
+        EXPECT_EQ(ReadFile(app.Path("fake-start.txt")), c.policyRoot ? "Morvane.exe" : "cmd.exe");
         MoveSlider(main, 35);
         ASSERT_TRUE(app.Close(main));
         EXPECT_EQ(app.Setting("vol"), "35");
