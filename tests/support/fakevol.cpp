@@ -106,8 +106,10 @@ int main(int argc, char** argv) {
     // ANSI code page cannot spell.
     const std::wstring dir = ModuleDir();
     Log(dir);
-    ReportStart(dir);
+    // The mode is read right after the log, which the tests rely on: a call
+    // logged after a change of mode has the new one.
     const std::string mode = ReadText(dir + L"fake-mode.txt");
+    ReportStart(dir);
     if (mode == "hang") {
         for (;;) Sleep(1000);
     }
