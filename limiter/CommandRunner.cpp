@@ -16,6 +16,11 @@ const wchar_t kInterpreterFile[] = L"\\cmd.exe";
 const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
 const char kPolicyValue[] = "DisableCMD";
 const DWORD kReadChunk = 4095;
+// How long each pass of ending a tree waits for what it ended. Ending is
+// asynchronous: a process caught while starting a child finishes doing so
+// after TerminateProcess has returned, and a look taken before that would
+// miss the child and end the search.
+const DWORD kEndWait = 500;
 
 static_assert(sizeof(SECURITY_ATTRIBUTES) == RecordSize(12, 24), "SECURITY_ATTRIBUTES");
 static_assert(sizeof(STARTUPINFOA) == RecordSize(68, 104), "STARTUPINFOA");
@@ -119,10 +124,12 @@ void EndProcessTree(HANDLE root) {
     std::vector<Ended> ended = {{GetProcessId(root), CreationTime(root)}};
     std::vector<UniqueHandle> held;
     TerminateProcess(root, 1);
+    WaitForSingleObject(root, kEndWait);
     // Until a look finds no one new: each ended process may have started
     // another while we looked.
     for (bool found = true; found;) {
         found = false;
+        const size_t firstOfPass = held.size();
         const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32 entry = {};
         entry.dwSize = sizeof entry;
@@ -135,8 +142,9 @@ void EndProcessTree(HANDLE root) {
                 known = known || e.id == entry.th32ProcessID;
             }
             if (!parent || known) continue;
-            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                             FALSE, entry.th32ProcessID));
+            UniqueHandle process(
+                OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                            FALSE, entry.th32ProcessID));
             if (!process) continue;
             const ULONGLONG created = CreationTime(process.get());
             if (created < parent->created) continue;
@@ -144,6 +152,12 @@ void EndProcessTree(HANDLE root) {
             ended.push_back({entry.th32ProcessID, created});
             held.push_back(std::move(process));
             found = true;
+        }
+        const ULONGLONG deadline = GetTickCount64() + kEndWait;
+        for (size_t i = firstOfPass; i < held.size(); ++i) {
+            const ULONGLONG now = GetTickCount64();
+            WaitForSingleObject(held[i].get(),
+                                now < deadline ? static_cast<DWORD>(deadline - now) : 0);
         }
     }
 }
