@@ -105,9 +105,11 @@ private:
     HANDLE m_job = nullptr;
 };
 
-// A DWORD registry value for the programs started while the object lives.
-// The value before, or its absence, comes back at the end. The tests run one
-// at a time, so no other test sees the change.
+// A DWORD registry value for the programs started while the object lives,
+// such as the display's DPI (ScopedLogPixels): Wine reads the prefix's
+// HKCU\Control Panel\Desktop LogPixels when a program starts. The value
+// before, or its absence, comes back at the end. The tests run one at a
+// time, so no other test sees the change.
 class ScopedRegValue {
 public:
     ScopedRegValue(HKEY root, const char* key, const char* name, DWORD value);
@@ -118,14 +120,11 @@ public:
 
 private:
     HKEY m_root;
-    std::string m_key, m_name;
+    const char *m_key, *m_name;  // literals
     bool m_set = false, m_had = false;
     DWORD m_previous = 0;
 };
-
-// The display's DPI: Wine reads the prefix's LogPixels when a program starts.
-class ScopedLogPixels : public ScopedRegValue {
-public:
+struct ScopedLogPixels : ScopedRegValue {
     explicit ScopedLogPixels(DWORD dpi)
         : ScopedRegValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", dpi) {}
 };

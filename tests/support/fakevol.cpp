@@ -11,15 +11,15 @@
 //                    "error" (a failure on standard error, exit code 1, as
 //                    the real tool reports a missing device), "handles"
 //                    ("inherited:" and the inheritable handles it holds
-//                    besides its standard ones, then "input:" and the kind
-//                    of its standard input, instead of the answer).
-//   fake-start.txt   the image name of the program that started the latest
+//                    besides its standard ones, then "input:" and the
+//                    file type of its standard input, instead of the answer).
+//   fake-start.txt   the process id of the program that started the latest
 //                    run, and " with a runtime table" when that program
 //                    passed a C runtime's table of inherited files.
 //   fake-log.txt     each command line received (code page 936), after a
 //                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -57,40 +57,13 @@ void Log(const std::wstring& dir) {
 }
 
 void ReportStart(const std::wstring& dir) {
-    DWORD parent = 0;
-    std::string parentName;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    // Two rounds: our own entry names the parent, whose entry names its image.
-    for (int round = 0; round < 2; ++round) {
-        for (BOOL more = Process32FirstW(snapshot, &entry); more;
-             more = Process32NextW(snapshot, &entry)) {
-            if (round == 0 && entry.th32ProcessID == GetCurrentProcessId()) {
-                parent = entry.th32ParentProcessID;
-            } else if (round == 1 && entry.th32ProcessID == parent) {
-                parentName = Narrow(entry.szExeFile);
-            }
-        }
-    }
-    CloseHandle(snapshot);
+    PROCESS_BASIC_INFORMATION process = {};
+    NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &process,
+                              sizeof process, nullptr);
     STARTUPINFOW startup = {};
     GetStartupInfoW(&startup);
-    if (startup.cbReserved2) parentName += " with a runtime table";
-    WriteFile(dir + L"fake-start.txt", parentName);
-}
-
-const char* KindOfFile(HANDLE file) {
-    switch (GetFileType(file)) {
-        case FILE_TYPE_CHAR:
-            return "char";
-        case FILE_TYPE_PIPE:
-            return "pipe";
-        case FILE_TYPE_DISK:
-            return "disk";
-        default:
-            return "none";
-    }
+    WriteFile(dir + L"fake-start.txt", std::to_string(process.InheritedFromUniqueProcessId) +
+                                           (startup.cbReserved2 ? " with a runtime table" : ""));
 }
 
 void PrintAllBytes() {
@@ -132,7 +105,7 @@ int main(int argc, char** argv) {
                 printf(" %p", handle);
             }
         }
-        printf(" input: %s", KindOfFile(GetStdHandle(STD_INPUT_HANDLE)));
+        printf(" input: %lu", GetFileType(GetStdHandle(STD_INPUT_HANDLE)));
         return 0;
     }
     if (mode == "error") {
