@@ -91,7 +91,7 @@ TEST(CommandRunner_RunCommand, NothingButTheOutputPipeReachesTheTool) {
     TempDir dir("handles");
     const CString output = RunCommand(FakeTool(dir, "handles"));
     SetStdHandle(STD_INPUT_HANDLE, ownInput);
-    EXPECT_EQ(output, ("inherited: input: " + std::to_string(FILE_TYPE_CHAR)).c_str());
+    EXPECT_STREQ(output, ("inherited: input: " + std::to_string(FILE_TYPE_CHAR)).c_str());
     for (HANDLE handle : {bait, silent, unwritten}) CloseHandle(handle);
 }
 
