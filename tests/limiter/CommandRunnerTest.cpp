@@ -79,9 +79,9 @@ TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
 }
 
 // Whatever this process holds that a child could inherit (here an event
-// made for it, our standard input, a pipe nobody writes to, and under Wine
-// our other standard handles), the tool gets only its standard handles: the
-// pipe and an input of its own, NUL.
+// made for it, and under Wine our own standard handles), the tool gets only
+// its standard handles: the pipe and an input of its own. Our input, a pipe
+// nobody writes to, would hang a tool that reads it.
 TEST(CommandRunner_RunCommand, NothingButTheOutputPipeReachesTheTool) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const HANDLE bait = CreateEventA(&inherit, TRUE, FALSE, nullptr);

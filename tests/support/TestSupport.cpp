@@ -206,18 +206,12 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError =
         nul;
     startup.lpAttributeList = inheritList.get();
-    // As a C runtime's spawn functions start a program: their table of the
-    // files it inherits (a count, a flag byte each, a handle each), here the
-    // three standard ones, open on NUL.
-#pragma pack(push, 1)
-    struct {
-        int count;
-        BYTE flags[3];
-        HANDLE files[3];
-    } table = {3, {0x41, 0x41, 0x41}, {nul, nul, nul}};
-#pragma pack(pop)
+    // As a C runtime's spawn functions start a program, with their table of
+    // the files it inherits (a count, flags, handles): all three on NUL.
+    BYTE table[sizeof(int) + 3 + 3 * sizeof nul] = {3, 0, 0, 0, 0x41, 0x41, 0x41};
+    for (int i = 0; i < 3; ++i) memcpy(table + 7 + i * sizeof nul, &nul, sizeof nul);
     startup.StartupInfo.cbReserved2 = sizeof table;
-    startup.StartupInfo.lpReserved2 = reinterpret_cast<BYTE*>(&table);
+    startup.StartupInfo.lpReserved2 = table;
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
@@ -254,25 +248,27 @@ void Process::Kill() {
     m_process = {};
 }
 
-ScopedRegValue::ScopedRegValue(HKEY root, const char* key, const char* name, DWORD value)
-    : m_root(root), m_key(key), m_name(name) {
-    HKEY opened = nullptr;
-    if (RegCreateKeyExA(m_root, m_key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        &opened, nullptr) != ERROR_SUCCESS) {
+ScopedRegValue::ScopedRegValue(HKEY root, const char* path, const char* name, DWORD value)
+    : m_root(root), m_path(path), m_name(name) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(m_root, m_path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
         return;
     }
     DWORD type = 0, size = sizeof m_previous;
-    m_had = RegQueryValueExA(opened, m_name, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
+    m_had = RegQueryValueExA(key, m_name, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
                              &size) == ERROR_SUCCESS &&
             type == REG_DWORD;
-    m_set = RegSetValueExA(opened, m_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    m_set = RegSetValueExA(key, m_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                            sizeof value) == ERROR_SUCCESS;
-    RegCloseKey(opened);
+    RegCloseKey(key);
 }
 
 ScopedRegValue::~ScopedRegValue() {
     HKEY key = nullptr;
-    if (!m_set || RegOpenKeyExA(m_root, m_key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (!m_set || RegOpenKeyExA(m_root, m_path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
     if (m_had) {
         RegSetValueExA(key, m_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
                        sizeof m_previous);

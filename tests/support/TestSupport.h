@@ -105,14 +105,13 @@ private:
     HANDLE m_job = nullptr;
 };
 
-// A DWORD registry value for the programs started while the object lives,
-// such as the display's DPI (ScopedLogPixels): Wine reads the prefix's
-// HKCU\Control Panel\Desktop LogPixels when a program starts. The value
-// before, or its absence, comes back at the end. The tests run one at a
-// time, so no other test sees the change.
+// A DWORD value for the programs started while the object lives, as the
+// display's DPI: Wine reads the prefix's HKCU\Control Panel\Desktop LogPixels
+// when a program starts. The value before, or its absence, comes back at the
+// end. The tests run one at a time, so no other test sees the change.
 class ScopedRegValue {
 public:
-    ScopedRegValue(HKEY root, const char* key, const char* name, DWORD value);
+    ScopedRegValue(HKEY root, const char* path, const char* name, DWORD value);
     ~ScopedRegValue();
     ScopedRegValue(const ScopedRegValue&) = delete;
     ScopedRegValue& operator=(const ScopedRegValue&) = delete;
@@ -120,7 +119,7 @@ public:
 
 private:
     HKEY m_root;
-    const char *m_key, *m_name;  // literals
+    const char *m_path, *m_name;  // literals
     bool m_set = false, m_had = false;
     DWORD m_previous = 0;
 };

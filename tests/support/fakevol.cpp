@@ -13,9 +13,8 @@
 //                    ("inherited:" and the inheritable handles it holds
 //                    besides its standard ones, then "input:" and the
 //                    file type of its standard input, instead of the answer).
-//   fake-start.txt   the process id of the program that started the latest
-//                    run, and " with a runtime table" when that program
-//                    passed a C runtime's table of inherited files.
+//   fake-start.txt   the latest run's parent process id, " with a runtime
+//                    table" after it when that passed a C runtime's file table.
 //   fake-log.txt     each command line received (code page 936), after a
 //                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
@@ -79,8 +78,7 @@ int main(int argc, char** argv) {
     // ANSI code page cannot spell.
     const std::wstring dir = ModuleDir();
     Log(dir);
-    // The mode is read right after the log, which the tests rely on: a call
-    // logged after a change of mode has the new one.
+    // Read at once: a call logged after a change of mode must have the new one.
     const std::string mode = ReadText(dir + L"fake-mode.txt");
     ReportStart(dir);
     if (mode == "hang") {
