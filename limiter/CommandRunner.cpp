@@ -12,7 +12,15 @@
 namespace {
 
 const char kInterpreterPrefix[] = "Cmd.exe /C ";
+const wchar_t kInterpreterFile[] = L"\\cmd.exe";
+const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
+const char kPolicyValue[] = "DisableCMD";
 const DWORD kReadChunk = 4095;
+// How long each pass of ending a tree waits for what it ended. Ending is
+// asynchronous: a process caught while starting a child finishes doing so
+// after TerminateProcess has returned, and a look taken before that would
+// miss the child and end the search.
+const DWORD kEndWait = 500;
 
 static_assert(sizeof(SECURITY_ATTRIBUTES) == RecordSize(12, 24), "SECURITY_ATTRIBUTES");
 static_assert(sizeof(STARTUPINFOA) == RecordSize(68, 104), "STARTUPINFOA");
@@ -21,7 +29,7 @@ static_assert(sizeof(PROCESSENTRY32) == RecordSize(296, 304), "PROCESSENTRY32");
 static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == RecordSize(112, 144),
               "JOBOBJECT_EXTENDED_LIMIT_INFORMATION");
 
-// The interpreter of one run, in its job, and our end of its output pipe.
+// The program of one run, in its job, and our end of its output pipe.
 struct Child {
     UniqueHandle job;
     UniqueHandle process;
@@ -42,10 +50,10 @@ UniqueHandle CreateKillOnCloseJob() {
     return job;
 }
 
-// Starts line hidden, with standard output and error going into a new pipe,
-// inside a kill-on-close job when inJob. False when the pipe or the process
-// cannot be made; nothing is left open then.
-bool StartInJob(const CString& line, bool inJob, Child& child) {
+// Starts program with command line line, hidden, with standard output and
+// error going into a new pipe, inside a kill-on-close job when inJob. False
+// when the pipe or the process cannot be made; nothing is left open then.
+bool StartInJob(const CString& program, const CString& line, bool inJob, Child& child) {
     std::vector<char> commandLine(line.c_str(), line.c_str() + line.GetLength() + 1);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle writeEnd;
@@ -62,8 +70,11 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     const InheritList inheritList(inherited, sizeof inherited / sizeof inherited[0]);
     if (!inheritList.get()) return false;
 
+    // Made from nothing rather than from our own start-up record: started by
+    // another program's spawn functions, ours carries that runtime's table of
+    // inherited file numbers, which the child's runtime would take for its
+    // standard handles in place of the pipe.
     STARTUPINFOEXA startup = {};
-    GetStartupInfoA(&startup.StartupInfo);
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.hStdInput = input.get();
     startup.StartupInfo.hStdOutput = writeEnd.get();
@@ -77,7 +88,7 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     // Suspended until it is in the job, so that nothing it starts escapes.
     // No console either: where a terminal program hosts new consoles, it
     // shows a window for one whatever SW_HIDE says.
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+    if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         nullptr, &startup.StartupInfo, &process)) {
         return false;
@@ -85,7 +96,7 @@ bool StartInJob(const CString& line, bool inJob, Child& child) {
     child.process.reset(process.hProcess);
     const UniqueHandle thread(process.hThread);
     // Without nested jobs (before Windows 8) this fails whenever we run in a
-    // job ourselves; EndChild then ends what the interpreter started by hand.
+    // job ourselves; EndChild then ends what the program started by hand.
     if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get()))
         child.job.reset();
     ResumeThread(thread.get());
@@ -113,10 +124,12 @@ void EndProcessTree(HANDLE root) {
     std::vector<Ended> ended = {{GetProcessId(root), CreationTime(root)}};
     std::vector<UniqueHandle> held;
     TerminateProcess(root, 1);
+    WaitForSingleObject(root, kEndWait);
     // Until a look finds no one new: each ended process may have started
     // another while we looked.
     for (bool found = true; found;) {
         found = false;
+        const size_t firstOfPass = held.size();
         const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32 entry = {};
         entry.dwSize = sizeof entry;
@@ -129,8 +142,9 @@ void EndProcessTree(HANDLE root) {
                 known = known || e.id == entry.th32ProcessID;
             }
             if (!parent || known) continue;
-            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                             FALSE, entry.th32ProcessID));
+            UniqueHandle process(
+                OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                            FALSE, entry.th32ProcessID));
             if (!process) continue;
             const ULONGLONG created = CreationTime(process.get());
             if (created < parent->created) continue;
@@ -139,10 +153,16 @@ void EndProcessTree(HANDLE root) {
             held.push_back(std::move(process));
             found = true;
         }
+        const ULONGLONG deadline = GetTickCount64() + kEndWait;
+        for (size_t i = firstOfPass; i < held.size(); ++i) {
+            const ULONGLONG now = GetTickCount64();
+            WaitForSingleObject(held[i].get(),
+                                now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        }
     }
 }
 
-// Ends the interpreter and all it started, so that nothing keeps a hung
+// Ends the program and all it started, so that nothing keeps a hung
 // command alive behind our back.
 void EndChild(const Child& child) {
     if (child.job) {
@@ -180,6 +200,20 @@ std::string DrainPipe(const Child& child, ULONGLONG deadline) {
     return output;
 }
 
+// The interpreter by its full path: named by its file name alone, it would
+// be looked for in our own folder and the current one first, and a cmd.exe
+// placed there would run instead. "" when the system folder cannot be spelt
+// in the ANSI code page: then nothing is run rather than something searched.
+CString InterpreterPath() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return CString();
+    bool lossless = false;
+    const CString path = NarrowFromWide((std::wstring(folder, length) + kInterpreterFile).c_str(),
+                                        kSystemCodePage, &lossless);
+    return lossless ? path : CString();
+}
+
 }  // namespace
 
 CString BuildCommandLine(const CString& command) {
@@ -188,15 +222,41 @@ CString BuildCommandLine(const CString& command) {
     return line;
 }
 
-CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
-    const CString line = BuildCommandLine(command);
-    if (line.IsEmpty()) return CString();
+bool CommandPromptBarred() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        // Policies are written to the system's own view of the registry,
+        // which a 32-bit program on 64-bit Windows does not see by default.
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD type = 0, value = 0, size = sizeof value;
+        const bool barred =
+            RegQueryValueExA(key, kPolicyValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD && size == sizeof value && value != 0;
+        RegCloseKey(key);
+        if (barred) return true;
+    }
+    return false;
+}
+
+CString RunProgram(const CString& program, const CString& commandLine, DWORD timeoutMs,
+                   bool inJob) {
+    if (program.IsEmpty() || commandLine.GetLength() + 1 > kCommandLineSize) return CString();
     Child child;
-    if (!StartInJob(line, inJob, child)) return CString();
+    if (!StartInJob(program, commandLine, inJob, child)) return CString();
     const std::string output = DrainPipe(child, GetTickCount64() + timeoutMs);
 
     // Output is text up to its first NUL, as the tool's answer is.
     CString result(output.c_str());
     result.TrimRight();
     return result;
+}
+
+CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
+    const CString line = BuildCommandLine(command);
+    if (line.IsEmpty()) return CString();
+    return RunProgram(InterpreterPath(), line, timeoutMs, inJob);
 }

@@ -1,12 +1,13 @@
-// Runs one command through the system command interpreter, hidden, and
-// returns what it wrote to standard output and standard error.
+// Runs one command through the system command interpreter, or one program
+// directly, hidden, and returns what it wrote to standard output and
+// standard error.
 #pragma once
 
 #include <windows.h>
 
 #include "framework/String.h"
 
-// Room for the interpreter line: "Cmd.exe /C " + quoted command + NUL.
+// Room for a command line: "Cmd.exe /C " + quoted command + NUL.
 const int kCommandLineSize = 1024;
 // How much output is kept; the rest is read and dropped so that the child
 // never blocks on a full pipe.
@@ -23,10 +24,20 @@ const DWORD kCommandTimeout = 10000;
 // the line would not fit in kCommandLineSize bytes.
 CString BuildCommandLine(const CString& command);
 
-// The output with trailing white space removed; "" when the command line is
-// too long or the pipe or the process cannot be created. timeoutMs bounds
-// the wait for the command to finish. The command inherits its output pipe
-// and its own empty input, nothing else. inJob false takes the way of a
-// system without nested jobs run inside a job, where the command cannot
-// have a job of its own (tests).
+// True when policy bars the command prompt for this user (DisableCMD set in
+// HKCU or HKLM). The interpreter then refuses to run the command.
+bool CommandPromptBarred();
+
+// Starts program (a full path, never searched for) with commandLine, which
+// names the program again as its first word, and returns its output with
+// trailing white space removed; "" when the line is longer than
+// kCommandLineSize allows or the pipe or the process cannot be created.
+// timeoutMs bounds the wait for the program and all it starts to finish.
+// The program inherits its output pipe and its own empty input, nothing
+// else. inJob false takes the way of a system without nested jobs run inside
+// a job, where the program cannot have a job of its own (tests).
+CString RunProgram(const CString& program, const CString& commandLine,
+                   DWORD timeoutMs = kCommandTimeout, bool inJob = true);
+// The same for a command through the interpreter (BuildCommandLine); ""
+// also when the interpreter's path cannot be named.
 CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout, bool inJob = true);

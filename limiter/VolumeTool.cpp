@@ -14,6 +14,12 @@ const char kValueEnd[] = ". ";
 // A two-decimal text is off by a few units in the last place after the
 // multiplication; a text with more decimals is off by far more.
 const double kWholeTolerance = 1e-7;
+
+// The command is the tool's own command line too, its path quoted first.
+CString RunTool(const CString& command) {
+    const LimiterState& state = State();
+    return state.commandPromptBarred ? RunProgram(state.toolPath, command) : RunCommand(command);
+}
 }  // namespace
 
 CString ExtractBetween(const CString& text, const char* startMarker, const char* endMarker) {
@@ -48,10 +54,10 @@ CString BuildSetCommand(const CString& toolPath, int32_t percent) {
 }
 
 int32_t GetMasterVolume() {
-    const CString output = RunCommand(BuildQueryCommand(State().toolPath));
+    const CString output = RunTool(BuildQueryCommand(State().toolPath));
     const CString value = ExtractBetween(output, kVolumeMarker, kValueEnd);
     if (value.IsEmpty()) return -1;
     return VolumeFromText(value);
 }
 
-void SetMasterVolume(int32_t percent) { RunCommand(BuildSetCommand(State().toolPath, percent)); }
+void SetMasterVolume(int32_t percent) { RunTool(BuildSetCommand(State().toolPath, percent)); }

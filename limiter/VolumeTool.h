@@ -14,7 +14,8 @@ CString ExtractBetween(const CString& text, const char* startMarker, const char*
 // zero, and a text that is no number gives 0.
 int32_t VolumeFromText(const CString& value);
 
-// The commands handed to the runner, with the tool path quoted.
+// The commands handed to the runner, with the tool path quoted: run through
+// the interpreter, or as they are where policy bars it.
 CString BuildQueryCommand(const CString& toolPath);
 CString BuildSetCommand(const CString& toolPath, int32_t percent);
 

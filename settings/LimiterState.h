@@ -20,6 +20,9 @@ struct LimiterState {
 
     // Written once before the worker starts, read-only afterwards.
     CString toolPath;  // application directory + "bin.exe"
+    // Policy bars the command prompt, which would refuse to run the tool:
+    // the tool is started directly instead.
+    bool commandPromptBarred = false;
 };
 
 // The process-wide state. It is created as the process starts and never

@@ -6,6 +6,7 @@
 #include "framework/App.h"
 #include "framework/Handles.h"
 #include "framework/Icon.h"
+#include "limiter/CommandRunner.h"
 #include "limiter/LimiterThread.h"
 #include "res/resource.h"
 #include "settings/LimiterState.h"
@@ -85,6 +86,7 @@ BOOL CLimiterDlg::OnInitDialog() {
     // the prompt: started at sign-in, the prompt may wait for hours. A
     // cancelled prompt stops the worker again through OnDestroy.
     Store(state.running, 0);
+    state.commandPromptBarred = CommandPromptBarred();
     StartLimiter();
 
     CPasswordDlg prompt;

@@ -80,14 +80,19 @@ TEST(CommandRunner_RunCommand, AHangingCommandIsEndedWithEverythingItStarted) {
 
 // Whatever this process holds that a child could inherit (here an event
 // made for it, and under Wine our own standard handles), the tool gets only
-// its standard handles: the pipe and an input of its own.
+// its standard handles: the pipe and an input of its own. Our input, a pipe
+// nobody writes to, would hang a tool that reads it.
 TEST(CommandRunner_RunCommand, NothingButTheOutputPipeReachesTheTool) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const HANDLE bait = CreateEventA(&inherit, TRUE, FALSE, nullptr);
-    ASSERT_TRUE(bait);
+    HANDLE silent = nullptr, unwritten = nullptr, ownInput = GetStdHandle(STD_INPUT_HANDLE);
+    ASSERT_TRUE(bait && CreatePipe(&silent, &unwritten, &inherit, 0));
+    SetStdHandle(STD_INPUT_HANDLE, silent);
     TempDir dir("handles");
-    EXPECT_STREQ(RunCommand(FakeTool(dir, "handles")), "inherited:");
-    CloseHandle(bait);
+    const CString output = RunCommand(FakeTool(dir, "handles"));
+    SetStdHandle(STD_INPUT_HANDLE, ownInput);
+    EXPECT_STREQ(output, ("inherited: input: " + std::to_string(FILE_TYPE_CHAR)).c_str());
+    for (HANDLE handle : {bait, silent, unwritten}) CloseHandle(handle);
 }
 
 TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {

@@ -13,14 +13,14 @@ trap '"$build/wine-run" reg delete "$key" /v RelayInclude /f </dev/null >/dev/nu
 trace=$(MORVANE_WINEDEBUG=+relay "$build/wine-run" "$build/bin/test_limiter.exe" \
           --gtest_filter=CommandRunner_RunCommand.ReturnsOneLineWithoutItsLineBreak \
           2>&1 >/dev/null </dev/null | tr -d '\r')
-# Call KERNEL32.CreateProcessA(app,cmdline "Cmd.exe /C ...",pa,ta,inherit,flags,...)
+# Call KERNEL32.CreateProcessA(app "...",cmdline "Cmd.exe /C ...",pa,ta,inherit,flags,...)
 call=$(grep -a 'Call KERNEL32.CreateProcessA(.*"Cmd.exe /C ' <<<"$trace" | head -1 || true)
 if [ -z "$call" ]; then
   echo "FAIL: no CreateProcessA call of the interpreter in the trace:" >&2
   grep -a 'CreateProcess' <<<"$trace" >&2 || true
   exit 1
 fi
-flags=$(sed -E 's/.*CreateProcessA\([0-9a-f]+,[0-9a-f]+ ".*",[0-9a-f]+,[0-9a-f]+,[0-9a-f]+,([0-9a-f]+),.*/\1/' <<<"$call")
+flags=$(sed -E 's/.*CreateProcessA\([0-9a-f]+( "[^"]*")?,[0-9a-f]+ ".*",[0-9a-f]+,[0-9a-f]+,[0-9a-f]+,([0-9a-f]+),.*/\2/' <<<"$call")
 if (( (16#$flags & 16#08000000) == 0 )); then
   echo "FAIL: the interpreter is created with flags $flags, without CREATE_NO_WINDOW: $call" >&2
   exit 1

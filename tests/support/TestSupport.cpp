@@ -206,6 +206,12 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError =
         nul;
     startup.lpAttributeList = inheritList.get();
+    // As a C runtime's spawn functions start a program, with their table of
+    // the files it inherits (a count, flags, handles): all three on NUL.
+    BYTE table[sizeof(int) + 3 + 3 * sizeof nul] = {3, 0, 0, 0, 0x41, 0x41, 0x41};
+    for (int i = 0; i < 3; ++i) memcpy(table + 7 + i * sizeof nul, &nul, sizeof nul);
+    startup.StartupInfo.cbReserved2 = sizeof table;
+    startup.StartupInfo.lpReserved2 = table;
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
@@ -242,39 +248,32 @@ void Process::Kill() {
     m_process = {};
 }
 
-namespace {
-
-const char kDesktopKey[] = "Control Panel\\Desktop";
-const char kLogPixels[] = "LogPixels";
-
-}  // namespace
-
-ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
+ScopedRegValue::ScopedRegValue(HKEY root, const char* path, const char* name, DWORD value)
+    : m_root(root), m_path(path), m_name(name) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(m_root, m_path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
         return;
     }
     DWORD type = 0, size = sizeof m_previous;
-    m_had = RegQueryValueExA(key, kLogPixels, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
+    m_had = RegQueryValueExA(key, m_name, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
                              &size) == ERROR_SUCCESS &&
             type == REG_DWORD;
-    m_set = RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                           sizeof dpi) == ERROR_SUCCESS;
+    m_set = RegSetValueExA(key, m_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof value) == ERROR_SUCCESS;
     RegCloseKey(key);
 }
 
-ScopedLogPixels::~ScopedLogPixels() {
+ScopedRegValue::~ScopedRegValue() {
     HKEY key = nullptr;
-    if (!m_set ||
-        RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    if (!m_set || RegOpenKeyExA(m_root, m_path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
         return;
     }
     if (m_had) {
-        RegSetValueExA(key, kLogPixels, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
+        RegSetValueExA(key, m_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
                        sizeof m_previous);
     } else {
-        RegDeleteValueA(key, kLogPixels);
+        RegDeleteValueA(key, m_name);
     }
     RegCloseKey(key);
 }

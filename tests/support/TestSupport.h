@@ -105,21 +105,27 @@ private:
     HANDLE m_job = nullptr;
 };
 
-// The display's DPI for the programs started while the object lives: Wine
-// reads the prefix's HKCU\Control Panel\Desktop LogPixels when a program
-// starts. The value before, or its absence, comes back at the end. The
-// tests run one at a time, so no other test sees the change.
-class ScopedLogPixels {
+// A DWORD value for the programs started while the object lives, as the
+// display's DPI: Wine reads the prefix's HKCU\Control Panel\Desktop LogPixels
+// when a program starts. The value before, or its absence, comes back at the
+// end. The tests run one at a time, so no other test sees the change.
+class ScopedRegValue {
 public:
-    explicit ScopedLogPixels(DWORD dpi);
-    ~ScopedLogPixels();
-    ScopedLogPixels(const ScopedLogPixels&) = delete;
-    ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+    ScopedRegValue(HKEY root, const char* path, const char* name, DWORD value);
+    ~ScopedRegValue();
+    ScopedRegValue(const ScopedRegValue&) = delete;
+    ScopedRegValue& operator=(const ScopedRegValue&) = delete;
     bool ok() const { return m_set; }
 
 private:
+    HKEY m_root;
+    const char *m_path, *m_name;  // literals
     bool m_set = false, m_had = false;
     DWORD m_previous = 0;
+};
+struct ScopedLogPixels : ScopedRegValue {
+    explicit ScopedLogPixels(DWORD dpi)
+        : ScopedRegValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", dpi) {}
 };
 
 // One line of the fake tool's log: when it started, its command line, and

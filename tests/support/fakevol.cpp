@@ -11,10 +11,14 @@
 //                    "error" (a failure on standard error, exit code 1, as
 //                    the real tool reports a missing device), "handles"
 //                    ("inherited:" and the inheritable handles it holds
-//                    besides its standard ones, instead of the answer).
+//                    besides its standard ones, then "input:" and the
+//                    file type of its standard input, instead of the answer).
+//   fake-start.txt   the latest run's parent process id, " with a runtime
+//                    table" after it when that passed a C runtime's file table.
 //   fake-log.txt     each command line received (code page 936), after a
 //                    millisecond timestamp (Unix epoch), one per line.
 #include <windows.h>
+#include <winternl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -51,6 +55,16 @@ void Log(const std::wstring& dir) {
     }
 }
 
+void ReportStart(const std::wstring& dir) {
+    PROCESS_BASIC_INFORMATION process = {};
+    NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &process,
+                              sizeof process, nullptr);
+    STARTUPINFOW startup = {};
+    GetStartupInfoW(&startup);
+    WriteFile(dir + L"fake-start.txt", std::to_string(process.InheritedFromUniqueProcessId) +
+                                           (startup.cbReserved2 ? " with a runtime table" : ""));
+}
+
 void PrintAllBytes() {
     for (int round = 0; round < 4; ++round) {
         for (int byte = 0; byte < 256; ++byte) fputc(byte, stdout);
@@ -64,7 +78,9 @@ int main(int argc, char** argv) {
     // ANSI code page cannot spell.
     const std::wstring dir = ModuleDir();
     Log(dir);
+    // Read at once: a call logged after a change of mode must have the new one.
     const std::string mode = ReadText(dir + L"fake-mode.txt");
+    ReportStart(dir);
     if (mode == "hang") {
         for (;;) Sleep(1000);
     }
@@ -87,6 +103,7 @@ int main(int argc, char** argv) {
                 printf(" %p", handle);
             }
         }
+        printf(" input: %lu", GetFileType(GetStdHandle(STD_INPUT_HANDLE)));
         return 0;
     }
     if (mode == "error") {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "res/resource.h"
@@ -331,19 +332,31 @@ TEST(Fault_Path, InstallPathLongerThanTheByteBufferStillFindsTheTool) {
     EXPECT_STRNE(stored, "");
 }
 
+// DisableCMD 0 counts as unset; set, the tool is started directly. Wine's
+// interpreter ignores the policy, so only the tool's parent tells.
 TEST(Fault_Path, FolderNamesInCodePage936Work) {
+    const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
     // The second: a character whose second byte is a backslash.
-    for (const char* name : {"音量", "淺音量"}) {
-        SCOPED_TRACE(name);
+    const std::tuple<const char*, HKEY, DWORD> cases[] = {{"音量", HKEY_CURRENT_USER, 0},
+                                                          {"淺音量", HKEY_CURRENT_USER, 1},
+                                                          {"音量", HKEY_LOCAL_MACHINE, 2}};
+    for (const auto& [name, policyRoot, policy] : cases) {
+        SCOPED_TRACE(name + std::string(policy ? " without the command prompt" : ""));
+        const ScopedRegValue policyValue(policyRoot, kPolicyKey, "DisableCMD", policy);
+        ASSERT_TRUE(policyValue.ok());
         Morvane app(name);
         ASSERT_NE(app.dir().path().find(name), std::string::npos);
         ASSERT_TRUE(app.Prepare(WithLimit(25, true), "0.80"));
+        ASSERT_TRUE(CopyBuildProgram("fakevol.exe", app.Path("cmd.exe")));  // no interpreter
         HWND main = app.StartToMainWindow();
         ASSERT_TRUE(main);
         ASSERT_TRUE(WaitFor([&] { return HasSet(app, "25"); }, kTimeout));
         // The tool saw its own path, bytes intact.
         EXPECT_NE(app.ToolCalls().front().commandLine.find(app.Path("bin.exe")), std::string::npos)
             << app.ToolCalls().front().commandLine;
+        std::string parent;  // written anew at each run: empty for a moment
+        WaitFor([&] { return !(parent = ReadFile(app.Path("fake-start.txt"))).empty(); }, 1000);
+        EXPECT_EQ(parent == std::to_string(app.pid()), policy != 0) << parent;
         MoveSlider(main, 35);
         ASSERT_TRUE(app.Close(main));
         EXPECT_EQ(app.Setting("vol"), "35");
