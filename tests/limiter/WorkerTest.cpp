@@ -77,10 +77,10 @@ protected:
 
     // Starts the worker the way the main window does, and keeps a handle to
     // its thread: the one thread of this process that StartLimiter added.
-    void Start() {
+    void Start(HWND mainWindow = nullptr) {
         ASSERT_EQ(m_worker, nullptr);
         const std::vector<DWORD> before = OwnThreads();
-        StartLimiter(nullptr);
+        StartLimiter(mainWindow);
         std::vector<DWORD> added;
         for (DWORD id : OwnThreads()) {
             if (std::find(before.begin(), before.end(), id) == before.end()) added.push_back(id);
@@ -243,6 +243,53 @@ TEST_F(LimiterWorker, LimitAndLockChangesTakeEffectAtTheNextCycle) {
     const long long relocked = NowMs();
     Store(State().lock, 1);
     EXPECT_TRUE(WaitFor([&] { return CountQueries(relocked) >= 1; }, 5000));
+}
+
+TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
+    // A window of this thread: what the worker posts waits in its queue.
+    HWND window =
+        CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    // The next report's wParam, or -1 when none comes in time.
+    auto report = [&](DWORD timeoutMs) {
+        MSG msg;
+        int said = -1;
+        WaitFor(
+            [&] {
+                if (!PeekMessageA(&msg, window, WM_VOLUMEUNREADABLE, WM_VOLUMEUNREADABLE,
+                                  PM_REMOVE))
+                    return false;
+                said = static_cast<int>(msg.wParam);
+                return true;
+            },
+            timeoutMs);
+        return said;
+    };
+    auto setMode = [&](const char* mode) { return WriteFile(m_dir / "fake-mode.txt", mode); };
+    ASSERT_TRUE(setMode("error"));
+    Store(State().limit, 50);
+    Store(State().lock, 1);
+    ASSERT_NO_FATAL_FAILURE(Start(window));
+
+    // At the third failed query, and not again while the failures go on.
+    ASSERT_EQ(report(15000), 1);
+    EXPECT_EQ(CountQueries(), 3u);
+    ASSERT_TRUE(WaitFor([&] { return CountQueries() >= 5; }, 10000));
+    EXPECT_EQ(report(0), -1);
+
+    // Readable again: said at once; three new failures are said again.
+    ASSERT_TRUE(setMode(""));
+    EXPECT_EQ(report(10000), 0);
+    ASSERT_TRUE(setMode("error"));
+    EXPECT_EQ(report(15000), 1);
+
+    // The lock off: nothing is held, so the report is taken back, and with
+    // nothing queried nothing more is said.
+    Store(State().lock, 0);
+    EXPECT_EQ(report(5000), 0);
+    EXPECT_EQ(report(3000), -1);
+    Stop();
+    DestroyWindow(window);
 }
 
 // Refuses to start the thread, as the system may.
