@@ -214,14 +214,6 @@ std::vector<HWND> Morvane::TrayIcons() const {
     return ours;
 }
 
-std::vector<HWND> Morvane::Balloons() {
-    std::vector<HWND> balloons;
-    for (HWND tip : FindWindows(0, TOOLTIPS_CLASSA, nullptr)) {
-        if (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) balloons.push_back(tip);
-    }
-    return balloons;
-}
-
 bool Morvane::CancelPrompt(const char* caption) {
     HWND prompt = WaitDialog(caption);
     return Click(prompt, IDCANCEL) && WaitFor([&] { return !Visible(prompt); }, kTimeout);

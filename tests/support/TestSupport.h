@@ -238,9 +238,6 @@ public:
     HWND MainWindow() const;  // shown or not
     // The icons that came after Start: Wine's shell owns their windows.
     std::vector<HWND> TrayIcons() const;
-    // The balloons the notification area shows now: Wine's shell draws each
-    // as a tooltip window of its own. The tests run one program at a time.
-    static std::vector<HWND> Balloons();
 
     bool AnswerPrompt(const char* caption, const std::string& password) {
         return testing_support::AnswerPrompt(WaitDialog(caption), password);
