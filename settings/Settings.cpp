@@ -195,13 +195,14 @@ bool LoadSettings() {
     return true;
 }
 
-void SaveSettings() {
+bool SaveSettings() {
     const LimiterState& state = State();
     // Before the settings were loaded there is nothing to save, and no file
     // to save it in.
-    if (state.iniPath.IsEmpty()) return;
+    if (state.iniPath.IsEmpty()) return true;
     // One hold for both keys, so that no other copy's save falls between.
     const SettingsFileLock lock(state.iniPath);
-    WriteSetting("vol", IntToStr(Load(state.limit)));
-    WriteSetting("isLock", Load(state.lock) ? "1" : "0");
+    const bool limitSaved = WriteSetting("vol", IntToStr(Load(state.limit)));
+    const bool lockSaved = WriteSetting("isLock", Load(state.lock) ? "1" : "0");
+    return limitSaved && lockSaved;
 }

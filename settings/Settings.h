@@ -59,4 +59,5 @@ bool LoadSettings();
 // The same, for an application directory given by the caller.
 void LoadSettingsFrom(const CString& appDir);
 // Writes "vol" and then "isLock" to State().iniPath; nothing before a load.
-void SaveSettings();
+// False when either could not be written.
+bool SaveSettings();

@@ -20,6 +20,15 @@ const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
 const char kUnusableFolderText[] =
     "程序所在文件夹的名称无法使用。请将程序移到名称只含系统语言文字的文件夹中。";
 const char kWarningCaption[] = "警告";
+const char kUnsavedText[] =
+    "无法在文件夹 %s 中保存设置（config.ini）。滑块和开关的改动在本次运行中有效，"
+    "但不会保留到下次启动。";
+// Within the tip's 63 bytes in code page 936.
+const char kUnreadableTip[] = "Morvane：无法读取音量，上限未能保持";
+const char kUnreadableTitle[] = "无法读取音量";
+const char kUnreadableText[] =
+    "音量工具 bin.exe 连续三次没有报告音量，音量上限现在无法保持。"
+    "请检查 bin.exe 是否还在，以及是否有可用的音频输出设备。";
 
 constexpr int kLimitMin = 0;
 constexpr int kLimitMax = 100;
@@ -30,6 +39,8 @@ constexpr DWORD kWorkerGraceMs = 1500;
 
 // What the shell sends every top-level window when it starts again.
 const UINT WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated");
+// Posted to ourselves (WM_APP + 1 is the worker's).
+constexpr UINT WM_SETTINGSUNSAVED = WM_APP + 2;
 
 }  // namespace
 
@@ -45,6 +56,9 @@ ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
 ON_MESSAGE(WM_TASKBARCREATED, OnTaskbarCreated)
 ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
 ON_WM_ENDSESSION()
+ON_MESSAGE(WM_WINDOWPOSCHANGING, OnWindowPosChanging)
+ON_MESSAGE(WM_VOLUMEUNREADABLE, OnVolumeUnreadable)
+ON_MESSAGE(WM_SETTINGSUNSAVED, OnSettingsUnsaved)
 END_MESSAGE_MAP()
 
 CLimiterDlg::CLimiterDlg(CWnd* pParent)
@@ -92,8 +106,18 @@ BOOL CLimiterDlg::OnInitDialog() {
     CPasswordDlg prompt;
     prompt.m_nMode = state.password.IsEmpty() ? CPasswordDlg::kModeSet : CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) {
-        PostQuitMessage(0);
-        return TRUE;
+        // Without a password the prompt guards nothing, and with the lock
+        // off there is nothing to hold. Otherwise a Cancel at every sign-in
+        // would end the limiting without the password: the program stays,
+        // hidden, and the icon asks for the password as it does later.
+        if (state.password.IsEmpty() || !Load(state.lock)) {
+            PostQuitMessage(0);
+            return TRUE;
+        }
+        m_keepHidden = true;
+        // Hidden windows can still be active and take keys: a space would
+        // reach the lock's check box.
+        ::EnableWindow(m_hWnd, FALSE);
     }
     state.ready = 1;
 
@@ -101,7 +125,8 @@ BOOL CLimiterDlg::OnInitDialog() {
     SendDlgItemMessage(IDC_CHECK_LOCK, BM_SETCHECK, Load(state.lock) ? BST_CHECKED : BST_UNCHECKED);
     m_slider.SetPos(limit);
     SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(limit), TRUE);
-    return TRUE;
+    // FALSE: no control of a hidden window gets the focus.
+    return m_keepHidden ? FALSE : TRUE;
 }
 
 BOOL CLimiterDlg::PreTranslateMessage(MSG* pMsg) {
@@ -147,12 +172,34 @@ void CLimiterDlg::OnHScroll(UINT nSBCode, UINT nPos, CWnd* pScrollBar) {
     const int position = m_slider.GetPos();
     Store(State().limit, position);
     SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(position), TRUE);
+    // Saved when the thumb is let go or a key (or the wheel) moves it, not
+    // at every step of a drag.
+    if (nSBCode != TB_THUMBTRACK) SaveChanges();
     CDialog::OnHScroll(nSBCode, nPos, pScrollBar);
 }
 
 void CLimiterDlg::OnCheckLock() {
     const LRESULT checked = SendDlgItemMessage(IDC_CHECK_LOCK, BM_GETCHECK);
     Store(State().lock, checked == BST_CHECKED ? 1 : 0);
+    SaveChanges();
+}
+
+void CLimiterDlg::SaveChanges() {
+    if (SaveSettings() || m_toldUnsaved) return;
+    m_toldUnsaved = true;
+    // Shown once the control's own handling is over: a box opened inside it
+    // would appear while the slider still holds the mouse.
+    PostMessage(WM_SETTINGSUNSAVED);
+}
+
+LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // The path is in the system's code page, the message in 936.
+    const CString folder =
+        NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+    CString text;
+    text.Format(kUnsavedText, folder.c_str());
+    MessageBox(text, nullptr, MB_ICONEXCLAMATION | MB_OK);
+    return 0;
 }
 
 void CLimiterDlg::OnButtonPassword() {
@@ -174,6 +221,7 @@ LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     // A restarted shell has forgotten the icon, and a hidden window would
     // have no way back.
     m_tray.AddAgain();
+    if (m_volumeUnreadable) m_tray.SetTip(kUnreadableTip);
     return 0;
 }
 
@@ -185,6 +233,7 @@ LRESULT CLimiterDlg::OnDpiChanged(WPARAM wParam, LPARAM /*lParam*/) {
     // message goes on to it.
     LoadIcons(LOWORD(wParam));
     m_tray.Reload();
+    if (m_volumeUnreadable) m_tray.SetTip(kUnreadableTip);
     SetMsgHandled(false);
     return 0;
 }
@@ -206,8 +255,38 @@ void CLimiterDlg::RestoreFromTray() {
     CPasswordDlg prompt;
     prompt.m_nMode = CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) return;
+    if (m_keepHidden) {
+        m_keepHidden = false;
+        ::EnableWindow(m_hWnd, TRUE);
+    }
     ShowWindow(SW_SHOWNORMAL);
     SetForegroundWindow();
+}
+
+LRESULT CLimiterDlg::OnWindowPosChanging(WPARAM /*wParam*/, LPARAM lParam) {
+    // The dialog manager and the modal loop show the window once it is
+    // made; while it is to stay hidden, every such show is dropped, and the
+    // window is not activated either: an active hidden window would take
+    // keys (Alt+F4 among them) that nobody sees it take.
+    if (m_keepHidden) {
+        WINDOWPOS* const position = reinterpret_cast<WINDOWPOS*>(lParam);
+        position->flags = (position->flags & ~SWP_SHOWWINDOW) | SWP_NOACTIVATE;
+    }
+    SetMsgHandled(false);
+    return 0;
+}
+
+LRESULT CLimiterDlg::OnVolumeUnreadable(WPARAM wParam, LPARAM /*lParam*/) {
+    // The worker says so once per run of failures, and once when it ends.
+    const bool unreadable = wParam != 0;
+    if (unreadable == m_volumeUnreadable) return 0;
+    m_volumeUnreadable = unreadable;
+    if (unreadable) {
+        m_tray.SetTip(kUnreadableTip, kUnreadableTitle, kUnreadableText);
+    } else {
+        m_tray.SetTip(nullptr);
+    }
+    return 0;
 }
 
 void CLimiterDlg::OnSize(UINT nType, int cx, int cy) {

@@ -35,6 +35,13 @@ protected:
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
     LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void OnEndSession(BOOL bEnding);
+    LRESULT OnWindowPosChanging(WPARAM wParam, LPARAM lParam);
+    LRESULT OnVolumeUnreadable(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSettingsUnsaved(WPARAM wParam, LPARAM lParam);
+
+    // Writes limit and lock at once, so that a killed program or a lost
+    // power supply loses nothing; says once per run when it cannot.
+    void SaveChanges();
 
     // The window's big and small icons at the sizes for dpi (0: the system's).
     void LoadIcons(UINT dpi);
@@ -43,6 +50,11 @@ protected:
     UniqueIcon m_hIcon;
     UniqueIcon m_hSmallIcon;
     CTrayIcon m_tray;
+    // A cancelled start-up prompt with the lock on keeps the window hidden
+    // (and unable to take input) until the password is given at the icon.
+    bool m_keepHidden = false;
+    bool m_volumeUnreadable = false;  // what the tip says
+    bool m_toldUnsaved = false;       // the one message about unsaved changes
 
     DECLARE_MESSAGE_MAP()
 };

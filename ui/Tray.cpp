@@ -2,11 +2,27 @@
 #include "ui/Tray.h"
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <utility>
+
+#include "framework/String.h"
 
 namespace {
 
 const char kTrayTip[] = "Morvane";
+
+// Cut to byteLimit bytes with the NUL as a tip is, then widened: a code page
+// 936 character is at least one byte, so the field is never overrun.
+template <size_t N>
+void CopyWideText(wchar_t (&field)[N], const char* text, size_t byteLimit = N) {
+    char cut[N];
+    CopyTrayTip(cut, byteLimit < N ? byteLimit : N, text);
+    const std::wstring wide = WideFromNarrow(cut);
+    const size_t length = wide.size() < N ? wide.size() : N - 1;
+    wmemcpy(field, wide.c_str(), length);
+    field[length] = L'\0';
+}
 
 }  // namespace
 
@@ -34,6 +50,23 @@ NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip) {
     record.uCallbackMessage = WM_TRAYNOTIFY;
     record.hIcon = icon;
     CopyTrayTip(record.szTip, kTrayTipSize, tip);
+    return record;
+}
+
+NOTIFYICONDATAW MakeTipRecord(HWND window, const char* tip, const char* balloonTitle,
+                              const char* balloonText) {
+    NOTIFYICONDATAW record = {};
+    record.cbSize = kTrayBalloonRecordSize;
+    record.hWnd = window;
+    record.uID = kTrayIconId;
+    record.uFlags = NIF_TIP;
+    CopyWideText(record.szTip, tip, kTrayTipSize);
+    if (balloonText) {
+        record.uFlags |= NIF_INFO;
+        record.dwInfoFlags = NIIF_WARNING;
+        CopyWideText(record.szInfo, balloonText);
+        CopyWideText(record.szInfoTitle, balloonTitle);
+    }
     return record;
 }
 
@@ -83,6 +116,12 @@ BOOL CTrayIcon::Remove() {
     const BOOL removed = Notify(NIM_DELETE, "");
     m_icon.reset();
     return removed;
+}
+
+BOOL CTrayIcon::SetTip(const char* tip, const char* balloonTitle, const char* balloonText) {
+    NOTIFYICONDATAW record =
+        MakeTipRecord(m_window, tip ? tip : kTrayTip, balloonTitle, balloonText);
+    return Shell_NotifyIconW(NIM_MODIFY, &record);
 }
 
 BOOL CTrayIcon::Notify(DWORD message, const char* tip) {

@@ -24,12 +24,24 @@ constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
 constexpr size_t kTrayTipSize = 64;
 static_assert(kTrayRecordSize == RecordSize(88, 104), "the first form of the record");
 
+// Changing the tip and showing a balloon take the record's second form, the
+// smallest with the balloon's fields (NIF_INFO). It is the wide record: the
+// ANSI one would pass the Chinese texts through the system's code page,
+// which may not be 936. The tip is still cut to the first form's field.
+constexpr DWORD kTrayBalloonRecordSize = NOTIFYICONDATAW_V2_SIZE;
+static_assert(kTrayBalloonRecordSize == RecordSize(936, 952), "the second form of the wide record");
+
 // Copies tip into field (fieldSize bytes with its NUL). A longer tip is cut
 // to what fits, never inside a double-byte character.
 void CopyTrayTip(char* field, size_t fieldSize, const char* tip);
 
 // The record for window's icon with the given image and tip.
 NOTIFYICONDATAA MakeTrayRecord(HWND window, HICON icon, const char* tip);
+
+// The record that gives window's icon tip and, when balloonText is given, shows
+// it once as a warning balloon under balloonTitle. Texts in code page 936.
+NOTIFYICONDATAW MakeTipRecord(HWND window, const char* tip, const char* balloonTitle,
+                              const char* balloonText);
 
 // The scaling of the screen that holds the primary taskbar, and with it the
 // notification area: not always the screen of our window.
@@ -52,6 +64,9 @@ public:
     BOOL Reload();
     // NIM_DELETE; the window keeps no icon afterwards.
     BOOL Remove();
+    // A new tip (nullptr: the usual one) and, with balloonText, one balloon.
+    BOOL SetTip(const char* tip, const char* balloonTitle = nullptr,
+                const char* balloonText = nullptr);
 
     // The image the shell was last given (it keeps a copy of its own).
     HICON icon() const { return m_icon.get(); }

@@ -77,10 +77,10 @@ protected:
 
     // Starts the worker the way the main window does, and keeps a handle to
     // its thread: the one thread of this process that StartLimiter added.
-    void Start() {
+    void Start(HWND mainWindow = nullptr) {
         ASSERT_EQ(m_worker, nullptr);
         const std::vector<DWORD> before = OwnThreads();
-        StartLimiter(nullptr);
+        StartLimiter(mainWindow);
         std::vector<DWORD> added;
         for (DWORD id : OwnThreads()) {
             if (std::find(before.begin(), before.end(), id) == before.end()) added.push_back(id);
@@ -243,6 +243,39 @@ TEST_F(LimiterWorker, LimitAndLockChangesTakeEffectAtTheNextCycle) {
     const long long relocked = NowMs();
     Store(State().lock, 1);
     EXPECT_TRUE(WaitFor([&] { return CountQueries(relocked) >= 1; }, 5000));
+}
+
+TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
+    // A window of this thread: what the worker posts waits in its queue.
+    HWND window =
+        CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    MSG msg;
+    const auto posted = [&] {
+        return PeekMessageA(&msg, window, WM_VOLUMEUNREADABLE, WM_VOLUMEUNREADABLE, PM_REMOVE);
+    };
+    auto report = [&](DWORD timeoutMs) {  // the next one's wParam, or -1
+        return WaitFor(posted, timeoutMs) ? static_cast<int>(msg.wParam) : -1;
+    };
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", "error"));
+    Store(State().lock, 1);
+    ASSERT_NO_FATAL_FAILURE(Start(window));
+    // At the third failure, and not again at the fourth.
+    ASSERT_EQ(report(15000), 1);
+    EXPECT_EQ(CountQueries(), 3u);
+    ASSERT_TRUE(WaitFor([&] { return CountQueries() >= 4; }, 10000));
+    // Readable again: said at once; then three new failures are said again.
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", ""));
+    EXPECT_EQ(report(10000), 0);
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", "error"));
+    const long long failingAgain = NowMs();
+    EXPECT_EQ(report(15000), 1);
+    EXPECT_GE(CountQueries(failingAgain), 3u);
+    // With the lock off nothing is held: the report is taken back.
+    Store(State().lock, 0);
+    EXPECT_EQ(report(5000), 0);
+    Stop();
+    DestroyWindow(window);
 }
 
 // Refuses to start the thread, as the system may.

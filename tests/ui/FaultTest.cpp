@@ -129,7 +129,10 @@ TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     ASSERT_TRUE(WaitFor([&] { return DeleteFileA(tool.c_str()) != 0; }, kTimeout));
     ASSERT_TRUE(app.SetToolVolume("0.80"));
     const size_t callsBefore = app.ToolCalls().size();
-    // A few cycles without a tool: no crash, no message, nothing run.
+    // A few cycles without a tool: no crash, no message box, nothing run,
+    // and a balloon (a visible tooltip window under Wine) says so.
+    EXPECT_TRUE(
+        WaitFor([&] { return !FindWindows(0, "tooltips_class32", nullptr).empty(); }, kTimeout));
     EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
     EXPECT_TRUE(Answers(main));
     EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "a message box appeared";
@@ -225,7 +228,13 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
         ASSERT_TRUE(main);
         EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "30");
         MoveSlider(main, 45);
+        // Said once, naming the folder; the next change says nothing.
+        HWND box = WaitOwnedDialog(main);
+        EXPECT_NE(ReadMessageBox(box).text.find(app.dir().path()), std::string::npos);
+        ASSERT_TRUE(DismissBox(box));
         ClickLock(main, false);
+        ASSERT_TRUE(MoveSlider(main, 50));  // handled after what the click posted
+        EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "said again";
         const long long closedAt = NowMs();
         EXPECT_TRUE(app.Close(main));
         EXPECT_LT(NowMs() - closedAt, 6000);

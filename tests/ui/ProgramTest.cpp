@@ -100,6 +100,32 @@ TEST(Program_Start, CancelledPromptExitsInOrderSavingSettings) {
     EXPECT_TRUE(app.ToolCalls().empty());
 }
 
+TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling) {
+    Morvane app;
+    ASSERT_TRUE(app.Prepare("[user]\r\nvol=40\r\nisLock=1\r\np1=pw\r\n", "0.30"));
+    HWND main = app.StartToPrompt(kVerifyPrompt);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
+    // Hidden with its icon, holding the ceiling; no control of it takes keys.
+    ASSERT_TRUE(app.SetToolVolume("0.90"));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.40"; }, kTimeout));
+    EXPECT_FALSE(IsWindowVisible(main));
+    EXPECT_EQ(app.TrayIcons().size(), 1u);
+    EXPECT_NE(GetAncestor(FocusOf(main), GA_ROOT), main);
+    // The icon asks for the password; the window then shows what was loaded.
+    ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN));
+    ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+    EXPECT_EQ(Send(GetDlgItem(main, IDC_CHECK_LOCK), BM_GETCHECK), BST_CHECKED);
+    EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "40");
+    // With the lock off there is nothing to hold: Cancel ends the program.
+    ClickLock(main, false);
+    ASSERT_TRUE(app.Close(main));
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
+    EXPECT_TRUE(app.WaitExit());
+}
+
 TEST(Program_Start, StoredLimitHoldsWhileThePromptWaitsAndACancelStopsIt) {
     Morvane app;
     ASSERT_TRUE(app.Prepare("[user]\r\nvol=40\r\nisLock=1\r\n", "1.00"));
@@ -194,9 +220,8 @@ TEST(Program_Limit, SliderAndLockReachTheToolAndTheSettingsFile) {
     const size_t callsAtOff = app.ToolCalls().size();
     EXPECT_FALSE(WaitFor([&] { return app.ToolCalls().size() > callsAtOff + 1; }, 4000));
 
-    // Nothing is written until the exit.
-    EXPECT_EQ(app.Setting("vol"), "30");
-    ASSERT_TRUE(app.Close(main));
+    // Each change was written at once: a program ended from outside keeps them.
+    app.Kill();
     EXPECT_EQ(app.Setting("vol"), "40");
     EXPECT_EQ(app.Setting("isLock"), "0");
 }
@@ -365,6 +390,8 @@ TEST(Program_Session, EndingSessionSavesTheSettings) {
         ASSERT_TRUE(main);
         MoveSlider(main, 65);
         ClickLock(main, true);
+        // Saved at once; the file is then changed behind the program's back.
+        ASSERT_TRUE(WriteFile(app.Path("config.ini"), "[user]\r\nvol=10\r\nisLock=0\r\n"));
         Send(main, WM_QUERYENDSESSION, 0, 0);
         Send(main, WM_ENDSESSION, c.ending, 0);
         // The system ends the process without destroying the window.

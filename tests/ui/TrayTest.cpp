@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "framework/App.h"
@@ -42,6 +43,13 @@ TEST(Tray_MakeTrayRecord, FillsTheFirstFormOfTheRecord) {
     EXPECT_EQ(record.uCallbackMessage, 1124u);
     EXPECT_EQ(record.hIcon, icon);
     EXPECT_STREQ(record.szTip, "Morvane");
+
+    // The smallest form with a balloon; the tip still fits the first form.
+    const NOTIFYICONDATAW tip = MakeTipRecord(window, std::string(99, 'x').c_str(), "t", "b");
+    EXPECT_EQ(tip.cbSize, offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD));
+    EXPECT_EQ(tip.uFlags, static_cast<UINT>(NIF_TIP | NIF_INFO));
+    EXPECT_EQ(wcslen(tip.szTip), 63u);
+    EXPECT_STREQ(MakeTipRecord(window, "音量", nullptr, nullptr).szTip, L"\u97f3\u91cf");
 }
 
 TEST(Tray_CopyTrayTip, StaysInsideTheField) {
