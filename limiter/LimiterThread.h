@@ -37,8 +37,10 @@ UINT LimiterThreadProc(LPVOID block);
 // then stays with the caller.
 using LimiterThreadStarter = BOOL (*)(CLimiterThread* thread);
 
-// Sets running and starts the worker, which reports to mainWindow. When it cannot be started, says
-// so in a message box owned by mainWindow (which may be null), captioned with the application's
-// name like the program's other boxes, and frees what it made; limiting then stays off. start
-// replaces the usual start (flags 0, default stack and security) so that tests can make it fail.
+// Sets running and starts the worker, which reports to mainWindow. When it
+// cannot be started, says so in a message box owned by mainWindow (which may
+// be null), captioned with the application's name like the program's other
+// boxes, and frees what it made; limiting then stays off. start replaces the
+// usual start (flags 0, default stack and security) so that tests can make
+// it fail.
 void StartLimiter(HWND mainWindow, LimiterThreadStarter start = nullptr);
