@@ -221,7 +221,6 @@ LRESULT CLimiterDlg::OnTaskbarCreated(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     // A restarted shell has forgotten the icon, and a hidden window would
     // have no way back.
     m_tray.AddAgain();
-    if (m_volumeUnreadable) m_tray.SetTip(kUnreadableTip);
     return 0;
 }
 
@@ -233,7 +232,6 @@ LRESULT CLimiterDlg::OnDpiChanged(WPARAM wParam, LPARAM /*lParam*/) {
     // message goes on to it.
     LoadIcons(LOWORD(wParam));
     m_tray.Reload();
-    if (m_volumeUnreadable) m_tray.SetTip(kUnreadableTip);
     SetMsgHandled(false);
     return 0;
 }

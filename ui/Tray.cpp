@@ -102,14 +102,14 @@ BOOL CTrayIcon::Add(HWND window) {
 
 BOOL CTrayIcon::AddAgain() {
     LoadImageForTaskbar();
-    if (Notify(NIM_ADD, kTrayTip)) return TRUE;
+    if (Notify(NIM_ADD, kTrayTip)) return KeepTip(TRUE);
     Notify(NIM_DELETE, "");
-    return Notify(NIM_ADD, kTrayTip);
+    return KeepTip(Notify(NIM_ADD, kTrayTip));
 }
 
 BOOL CTrayIcon::Reload() {
     LoadImageForTaskbar();
-    return Notify(NIM_MODIFY, kTrayTip);
+    return KeepTip(Notify(NIM_MODIFY, kTrayTip));
 }
 
 BOOL CTrayIcon::Remove() {
@@ -119,8 +119,15 @@ BOOL CTrayIcon::Remove() {
 }
 
 BOOL CTrayIcon::SetTip(const char* tip, const char* balloonTitle, const char* balloonText) {
+    m_tip = tip;
     NOTIFYICONDATAW record =
         MakeTipRecord(m_window, tip ? tip : kTrayTip, balloonTitle, balloonText);
+    return Shell_NotifyIconW(NIM_MODIFY, &record);
+}
+
+BOOL CTrayIcon::KeepTip(BOOL shown) {
+    if (!shown || m_tip.IsEmpty()) return shown;
+    NOTIFYICONDATAW record = MakeTipRecord(m_window, m_tip, nullptr, nullptr);
     return Shell_NotifyIconW(NIM_MODIFY, &record);
 }
 

@@ -11,6 +11,7 @@
 #include "framework/Handles.h"
 #include "framework/Icon.h"
 #include "framework/RecordSize.h"
+#include "framework/String.h"
 
 // The icon's identifier and the message the shell sends for mouse events on it.
 constexpr UINT kTrayIconId = 100;
@@ -65,6 +66,7 @@ public:
     // NIM_DELETE; the window keeps no icon afterwards.
     BOOL Remove();
     // A new tip (nullptr: the usual one) and, with balloonText, one balloon.
+    // The tip stays through AddAgain and Reload; the balloon is not shown again.
     BOOL SetTip(const char* tip, const char* balloonTitle = nullptr,
                 const char* balloonText = nullptr);
 
@@ -76,9 +78,12 @@ private:
     // The image at the notification area's size; the old one stays if the
     // new one cannot be loaded.
     void LoadImageForTaskbar();
+    // After an add or a modify that gave the shell the usual tip: ours again.
+    BOOL KeepTip(BOOL shown);
 
     HINSTANCE m_module;
     UINT m_iconId;
     HWND m_window = nullptr;
     UniqueIcon m_icon;
+    CString m_tip;  // set by SetTip; empty for the usual one
 };
