@@ -105,10 +105,11 @@ private:
     HANDLE m_job = nullptr;
 };
 
-// A DWORD value for the programs started while the object lives, as the
-// display's DPI: Wine reads the prefix's HKCU\Control Panel\Desktop LogPixels
-// when a program starts. The value before, or its absence, comes back at the
-// end. The tests run one at a time, so no other test sees the change.
+// A DWORD value in the prefix's registry for the programs started while the
+// object lives (a policy, or the display's DPI: Wine reads HKCU\Control
+// Panel\Desktop LogPixels when a program starts). The value before, or its
+// absence, comes back at the end. The tests run one at a time, so no other
+// test sees the change.
 class ScopedRegValue {
 public:
     ScopedRegValue(HKEY root, const char* path, const char* name, DWORD value);
