@@ -107,6 +107,17 @@ TEST_F(PasswordDlgTest, VerifyAcceptsTheRightPassword) {
     EXPECT_EQ(Run(1, Enter(kVerifyPrompt, "\xC3\xD8\xC3\xDC pw")), IDOK);
     EXPECT_EQ(FileValue(), hash.c_str()) << "a hash is left as it is";
     EXPECT_EQ(State().password, hash);
+
+    // A config.ini prepared on another computer and copied to this one (the
+    // guide's way of setting up many): the hash was made with Python's
+    // hashlib, so nothing of this machine or this build is in it.
+    const char copied[] =
+        "pbkdf2-sha256$100000$a0a1a2a3a4a5a6a7a8a9aaabacadaeaf$"
+        "e639b8bddc0900a8d5106c295a8275c58c3fbde412f16bbe24f3ac96155ee079";
+    ASSERT_TRUE(WriteFile(State().iniPath.c_str(),
+                          std::string("[user]\r\nvol=30\r\nisLock=1\r\np1=") + copied + "\r\n"));
+    State().password = FileValue().c_str();
+    EXPECT_EQ(Run(1, Enter(kVerifyPrompt, "\xC3\xD8\xC3\xDC pw")), IDOK);
 }
 
 TEST_F(PasswordDlgTest, WrongPasswordKeepsThePromptOpenAndSaysSo) {
