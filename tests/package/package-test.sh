@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# package-test.sh MODE SOURCE_DIR BUILD_DIR VERSION SUFFIX: packages BUILD_DIR's
-# programs, expecting Morvane-VERSION-SUFFIX.zip and .msi (SUFFIX win32 or
-# win64, as the build is), then
+# package-test.sh MODE SOURCE_DIR BUILD_DIR VERSION SUFFIX [BUILD32_DIR]:
+# packages BUILD_DIR's programs, expecting Morvane-VERSION-SUFFIX.zip and .msi
+# (SUFFIX win32 or win64, as the build is), then
 #   zip     unpacks the archive into a fresh folder and runs Morvane from there
 #   tables  checks the installer's tables without running anything
 #   msi     installs the installer silently into a fresh Wine prefix, runs
 #           Morvane from Program Files, uninstalls, installs again and
-#           upgrades to a newer package, checking the files and shortcuts
+#           upgrades to a newer package, checking the files and shortcuts;
+#           then installs and uninstalls BUILD32_DIR's installer, whose
+#           program this machine cannot run, if that build has its programs
 # Morvane runs with package_test.exe's driver, the fake tool as bin.exe and
 # the lock on at 40.
 set -euo pipefail
@@ -15,6 +17,7 @@ src=$2
 build=$3
 version=$4
 suffix=$5
+build32=${6:-}
 
 fail() {
   echo "FAIL: $*" >&2
@@ -51,7 +54,7 @@ check_tables() {
   msiinfo suminfo "$msi" | grep -qx "Template: $template;1033" || fail "the platform is not $template"
   local row table
   while IFS='|' read -r table row; do
-    msiinfo export "$msi" "$table" | tr -d '\r' | grep -qiF -- "${row//\\t/$'\t'}" ||
+    msiinfo export "$msi" "$table" | tr -d '\r' | grep -qF -- "${row//\\t/$'\t'}" ||
       fail "no row '$row' in the $table table"
   done <<EOF2
 Property|ProductName\tMorvane
@@ -132,8 +135,8 @@ shortcuts() {
   (cd "$prefix/drive_c/users" && find . -iname '*.lnk' | sed 's|^\./[^/]*/AppData/Roaming/Microsoft/Windows/||' | sort | paste -sd '|')
 }
 installed() {
-  cmp "$build/bin/Morvane.exe" "$folder/Morvane.exe"
-  cmp "$build/bin/bin.exe" "$folder/bin.exe"
+  cmp "$programs/Morvane.exe" "$folder/Morvane.exe"
+  cmp "$programs/bin.exe" "$folder/bin.exe"
   cmp "$src/docs/guide.txt" "$folder/ReadMe.txt"
   [ "$(shortcuts)" = "Start Menu/Programs/Morvane.lnk|Start Menu/Programs/StartUp/Morvane.lnk" ] ||
     fail "the shortcuts are: $(shortcuts)"
@@ -144,18 +147,19 @@ installed() {
 }
 # Only what the user made is left: the settings and the fake tool's files.
 removed() {
-  [ "$(cd "$folder" && ls | paste -sd ' ')" = "config.ini fake-log.txt fake-start.txt fake-volume.txt" ] ||
-    fail "left in $folder: $(ls "$folder")"
+  [ "$(cd "$folder" 2>/dev/null && ls | paste -sd ' ')" = "$1" ] || fail "left in $folder: $(ls "$folder")"
   [ -z "$(shortcuts)" ] || fail "shortcuts left: $(shortcuts)"
-  cmp "$work/config.ini" "$folder/config.ini"
 }
+left="config.ini fake-log.txt fake-start.txt fake-volume.txt"
+programs="$build/bin"
 
 msiexec /i "$msi"
 installed
 run_program "$folder" "$run"
 cp "$folder/config.ini" "$work/config.ini"
 msiexec /x "$msi"
-removed
+removed "$left"
+cmp "$work/config.ini" "$folder/config.ini"
 msiexec /i "$msi"
 installed
 cmp "$work/config.ini" "$folder/config.ini"
@@ -169,4 +173,17 @@ msiexec /i "$work/newer/Morvane-$newer-$suffix.msi"
 installed
 cmp "$work/config.ini" "$folder/config.ini"
 msiexec /x "$work/newer/Morvane-$newer-$suffix.msi"
-removed
+removed "$left"
+cmp "$work/config.ini" "$folder/config.ini"
+
+# The 32-bit installer goes under Program Files (x86).
+[ -n "$build32" ] && [ -f "$build32/bin/Morvane.exe" ] || exit 0
+"$src/scripts/package" --build-dir "$build32" --dist "$work/dist32" >/dev/null
+folder="$prefix/drive_c/Program Files (x86)/Morvane"
+target="$(winepath "$folder")\\Morvane.exe"
+programs="$build32/bin"
+msiexec /i "$work/dist32/Morvane-$version-win32.msi"
+installed
+msiexec /x "$work/dist32/Morvane-$version-win32.msi"
+removed ""
+echo "the 32-bit installer installed and uninstalled"
