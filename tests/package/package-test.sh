@@ -51,11 +51,13 @@ prefix=/nonexistent
 check_tables() {
   local programfiles=ProgramFilesFolder template=Intel
   [ "$suffix" = win64 ] && programfiles=ProgramFiles64Folder template=x64
-  msiinfo suminfo "$msi" | grep -qx "Template: $template;1033" || fail "the platform is not $template"
-  local row table
+  # Read whole before grep -q ends early: msiinfo must not write to a closed pipe.
+  local text row table
+  text=$(msiinfo suminfo "$msi")
+  grep -qx "Template: $template;1033" <<<"$text" || fail "the platform is not $template"
   while IFS='|' read -r table row; do
-    msiinfo export "$msi" "$table" | tr -d '\r' | grep -qF -- "${row//\\t/$'\t'}" ||
-      fail "no row '$row' in the $table table"
+    text=$(msiinfo export "$msi" "$table" | tr -d '\r')
+    grep -qF -- "${row//\\t/$'\t'}" <<<"$text" || fail "no row '$row' in the $table table"
   done <<EOF2
 Property|ProductName\tMorvane
 Property|ProductVersion\t$version
@@ -122,8 +124,8 @@ WINEPREFIX="$prefix" wineserver -p
 trap 'WINEPREFIX="$prefix" wineserver -k; rm -rf "$work"' EXIT
 "$run" cmd /c exit </dev/null >/dev/null 2>&1
 
+# The prefix is of the build's kind: its own Program Files either way.
 folder="$prefix/drive_c/Program Files/Morvane"
-[ "$suffix" = win32 ] && folder="$prefix/drive_c/Program Files (x86)/Morvane"
 target="$(winepath "$folder")\\Morvane.exe"
 msiexec() {
   "$run" msiexec "$1" "$(winepath "$2")" /qn </dev/null >/dev/null 2>&1 || fail "msiexec $1 $2 failed: $?"
