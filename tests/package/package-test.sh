@@ -140,6 +140,8 @@ installed() {
   cmp "$programs/Morvane.exe" "$folder/Morvane.exe"
   cmp "$programs/bin.exe" "$folder/bin.exe"
   cmp "$src/docs/guide.txt" "$folder/ReadMe.txt"
+  # The icon Apps shows, kept by the installer service for one product.
+  cmp "$src/res/main.ico" "$prefix"/drive_c/windows/Installer/*/Morvane.ico
   [ "$(shortcuts)" = "Start Menu/Programs/Morvane.lnk|Start Menu/Programs/StartUp/Morvane.lnk" ] ||
     fail "the shortcuts are: $(shortcuts)"
   local link
