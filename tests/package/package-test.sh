@@ -51,8 +51,10 @@ prefix=/nonexistent
 check_tables() {
   local programfiles=ProgramFilesFolder template=Intel
   [ "$suffix" = win64 ] && programfiles=ProgramFiles64Folder template=x64
-  # Read whole before grep -q ends early: msiinfo must not write to a closed pipe.
+  # Read whole before grep -q ends early: msiinfo must not write to a closed
+  # pipe. It writes a table's streams (the icon) into the current folder.
   local text row table
+  cd "$work"
   text=$(msiinfo suminfo "$msi")
   grep -qx "Template: $template;1033" <<<"$text" || fail "the platform is not $template"
   while IFS='|' read -r table row; do
