@@ -27,8 +27,10 @@ TEST(Package, UnpackedProgramShowsItsPrompt) {
     ASSERT_FALSE(warned) << "the program says bin.exe is missing";
     ASSERT_TRUE(prompt) << "no password prompt; the program is running: " << program.Running();
 
-    // Cancelled, it ends in order and leaves its settings beside itself.
-    ASSERT_TRUE(Click(prompt, IDCANCEL));
+    // It keeps the password set there beside itself, and ends in order.
+    ASSERT_TRUE(AnswerPrompt(prompt, "pw"));
+    HWND main = WaitWindow(program.pid(), "#32770", "Morvane");
+    ASSERT_TRUE(main && PostMessageW(main, WM_CLOSE, 0, 0));
     ASSERT_TRUE(program.WaitExit());
     EXPECT_NE(GetFileAttributesW(Wide(std::string(folder) + "\\config.ini").c_str()),
               INVALID_FILE_ATTRIBUTES);

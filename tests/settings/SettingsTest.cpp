@@ -213,14 +213,21 @@ TEST_F(SettingsFile, OtherCopiesChangesAreTakenAndOnlyUnwrittenOnesWrittenBack) 
     EXPECT_EQ(Value("vol"), "55");
     EXPECT_EQ(Value("isLock"), "0");
 
-    // A file that is gone, or has no section, is no change to defaults.
+    // A file held by a program that shares nothing is looked at later, a
+    // file that is gone or has no section not taken for one of defaults.
+    HANDLE exclusive =
+        CreateFileA(Ini().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TakeSettingsChanges(), 0u);
+    CloseHandle(exclusive);
+    EXPECT_EQ(TakeSettingsChanges(), kSettingLimit);
     for (const char* text : {"", "vol=0\r\nisLock=0\r\n"}) {
         SCOPED_TRACE(text);
         ASSERT_TRUE(DeleteFileA(Ini().c_str()));
         EXPECT_EQ(TakeSettingsChanges(), 0u);
         ASSERT_TRUE(WriteFile(Ini(), text));
         EXPECT_EQ(TakeSettingsChanges(), 0u);
-        EXPECT_EQ(Load(state.limit), 50);
+        EXPECT_EQ(Load(state.limit), 55);
         EXPECT_EQ(Load(state.lock), 0);
     }
 }
