@@ -214,10 +214,15 @@ TEST_F(SettingsFile, OtherCopiesChangesAreTakenAndOnlyUnwrittenOnesWrittenBack) 
     EXPECT_EQ(Value("isLock"), "0");
 
     // A file held by a program that shares nothing is looked at later, a
-    // file that is gone or has no section not taken for one of defaults.
-    HANDLE exclusive =
-        CreateFileA(Ini().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // file that is gone or has no section not taken for one of defaults. A
+    // minute old, the file is looked at again only once it has changed.
+    HANDLE exclusive = CreateFileA(Ini().c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    ULARGE_INTEGER time;
+    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&time));
+    time.QuadPart -= 60 * 10000000ull;
+    ASSERT_TRUE(SetFileTime(exclusive, nullptr, nullptr, reinterpret_cast<FILETIME*>(&time)));
     EXPECT_EQ(TakeSettingsChanges(), 0u);
     CloseHandle(exclusive);
     EXPECT_EQ(TakeSettingsChanges(), kSettingLimit);
