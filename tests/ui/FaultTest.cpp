@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -289,9 +290,11 @@ TEST(Fault_Copies, CopiesInOneFolderAgreeAndLeaveOneWholeFileWithTheLastChanges)
     ASSERT_TRUE(MoveSlider(secondMain, 80));
     ASSERT_TRUE(Click(secondMain, IDC_BUTTON_PASSWORD));
     ASSERT_TRUE(AnswerPrompt(WaitWindow(second.pid(), "#32770", kChangePrompt), "new"));
+    const long long changedAt = NowMs();
     ClickLock(secondMain, false);
     HWND firstLock = GetDlgItem(firstMain, IDC_CHECK_LOCK);
     EXPECT_TRUE(WaitFor([&] { return Send(firstLock, BM_GETCHECK) == BST_UNCHECKED; }, kTimeout));
+    std::printf("the switch reached the other copy in %lld ms\n", NowMs() - changedAt);
     EXPECT_EQ(ItemText(firstMain, IDC_STATIC_VALUE), "80");
     EXPECT_EQ(Send(GetDlgItem(firstMain, IDC_SLIDER), TBM_GETPOS), 80);
     ASSERT_TRUE(PostMessageA(firstMain, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN));
