@@ -66,6 +66,7 @@ public:
     void OnSize(UINT /*nType*/, int /*cx*/, int /*cy*/) { SetMsgHandled(false); }
     void OnHScroll(UINT /*nSBCode*/, UINT /*nPos*/, CWnd* /*pScrollBar*/) { SetMsgHandled(false); }
     void OnEndSession(BOOL /*bEnding*/) { SetMsgHandled(false); }
+    void OnTimer(UINT_PTR /*nIDEvent*/) { SetMsgHandled(false); }
 
 protected:
     // One class's message map: true when the message was handled, with its
@@ -253,6 +254,15 @@ protected:                    \
         OnEndSession(static_cast<BOOL>(wParam)); \
         *pResult = 0;                            \
         MORVANE_MSG_HANDLED_RETURN()             \
+    }
+
+// void OnTimer(UINT_PTR nIDEvent)
+#define ON_WM_TIMER()                           \
+    if (message == WM_TIMER) {                  \
+        SetMsgHandled(true);                    \
+        OnTimer(static_cast<UINT_PTR>(wParam)); \
+        *pResult = 0;                           \
+        MORVANE_MSG_HANDLED_RETURN()            \
     }
 
 // void memberFxn()

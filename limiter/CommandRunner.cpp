@@ -11,7 +11,11 @@
 
 namespace {
 
-const char kInterpreterPrefix[] = "Cmd.exe /C ";
+// /D: the interpreter would first run the AutoRun command that any user may
+// set under Command Processor in the registry. Its output would come before
+// the tool's answer and could pass for it, and a slow one would hold up
+// every query.
+const char kInterpreterPrefix[] = "Cmd.exe /D /C ";
 const wchar_t kInterpreterFile[] = L"\\cmd.exe";
 const char kPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\System";
 const char kPolicyValue[] = "DisableCMD";

@@ -7,7 +7,7 @@
 
 #include "framework/String.h"
 
-// Room for a command line: "Cmd.exe /C " + quoted command + NUL.
+// Room for a command line: "Cmd.exe /D /C " + quoted command + NUL.
 const int kCommandLineSize = 1024;
 // How much output is kept; the rest is read and dropped so that the child
 // never blocks on a full pipe.
@@ -19,9 +19,10 @@ const DWORD kDrainPause = 10;
 // A command still running after this long is ended, with all it started.
 const DWORD kCommandTimeout = 10000;
 
-// "Cmd.exe /C " followed by the command in one more pair of quotes, which the
-// interpreter strips again, so that a quoted path inside survives. Empty when
-// the line would not fit in kCommandLineSize bytes.
+// "Cmd.exe /D /C " (no AutoRun command first) followed by the command in one
+// more pair of quotes, which the interpreter strips again, so that a quoted
+// path inside survives. Empty when the line would not fit in kCommandLineSize
+// bytes.
 CString BuildCommandLine(const CString& command);
 
 // True when policy bars the command prompt for this user (DisableCMD set in

@@ -66,6 +66,102 @@ CString ReadSettingFrom(const char* iniPath, const char* key) {
     return CString(buffer);
 }
 
+// The settings as the file holds them, unconverted, so that a value this
+// copy wrote compares equal to what it reads back.
+struct FileValues {
+    CString vol, isLock, p1;
+};
+
+FileValues ReadValuesFrom(const char* iniPath) {
+    return {ReadSettingFrom(iniPath, "vol"), ReadSettingFrom(iniPath, "isLock"),
+            ReadSettingFrom(iniPath, "p1")};
+}
+
+int32_t LockFrom(const CString& isLock) {
+    return _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),
+                   reinterpret_cast<const unsigned char*>("1")) == 0
+               ? 1
+               : 0;
+}
+
+// When the file was last written, and its size. On FAT drives the time goes
+// in steps of two seconds, so two writes of one size within a step leave the
+// same stamp: a stamp younger than this is looked at again.
+struct FileStamp {
+    ULONGLONG written = 0;  // 100 ns units
+    ULONGLONG size = 0;
+    bool operator==(const FileStamp& other) const {
+        return written == other.written && size == other.size;
+    }
+};
+const ULONGLONG kStampSettlesAfter = 3 * 10000000ull;
+
+bool StampOf(const char* path, FileStamp* stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    stamp->written = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                     data.ftLastWriteTime.dwLowDateTime;
+    stamp->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool Settled(const FileStamp& stamp) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG current =
+        (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return current > stamp.written && current - stamp.written > kStampSettlesAfter;
+}
+
+// What this copy last read from or wrote to the file, and which of its own
+// changes it could not write. User interface thread only.
+struct FileView {
+    FileValues values;
+    unsigned unwritten = 0;
+    // stamp is the file's as last read, and old enough to be trusted.
+    bool settled = false;
+    FileStamp stamp;
+};
+
+// Made as the process starts, as State() is: a local static would take the
+// runtime's guarded initialisation and its exception machinery with it.
+FileView* const g_view = new FileView;
+FileView& View() { return *g_view; }
+
+CString* KnownValue(FileValues& values, const char* key) {
+    if (strcmp(key, "vol") == 0) return &values.vol;
+    if (strcmp(key, "isLock") == 0) return &values.isLock;
+    if (strcmp(key, "p1") == 0) return &values.p1;
+    return nullptr;
+}
+
+enum class FileRead { kUnreadable, kNoSection, kRead };
+
+// Reads the file under its lock into values and stamp. Nothing is read from
+// a file that cannot be read now, or has no section user.
+FileRead ReadWholeFile(const char* iniPath, FileValues* values, FileStamp* stamp) {
+    const SettingsFileLock lock(iniPath);
+    DropUtf8Mark(iniPath);
+    // Held open while it is read, without sharing its removal, so that it is
+    // neither replaced nor locked by another program in between; a file that
+    // cannot be opened now is held by one.
+    const UniqueHandle hold(CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    // Stamped before it is read: a write in between is read again next time.
+    if (!hold || !StampOf(iniPath, stamp)) return FileRead::kUnreadable;
+    // A file without the section is being written or was emptied; its
+    // defaults would switch the lock off.
+    char keys[16] = "";
+    if (GetPrivateProfileStringA(kSection, nullptr, "", keys, sizeof keys, iniPath) == 0) {
+        return FileRead::kNoSection;
+    }
+    *values = ReadValuesFrom(iniPath);
+    return FileRead::kRead;
+}
+
 }  // namespace
 
 CString AppDirOf(const char* modulePath) {
@@ -125,7 +221,9 @@ bool WriteSetting(const char* key, const char* value) {
     const CString& iniPath = State().iniPath;
     if (iniPath.IsEmpty()) return false;
     const SettingsFileLock lock(iniPath);
-    return WritePrivateProfileStringA(kSection, key, value, iniPath) != FALSE;
+    if (!WritePrivateProfileStringA(kSection, key, value, iniPath)) return false;
+    if (CString* known = KnownValue(View().values, key)) *known = value;
+    return true;
 }
 
 SettingsFileLock::SettingsFileLock(const char* iniPath) {
@@ -176,15 +274,17 @@ int32_t ParseVolume(const char* text) {
 void LoadSettingsFrom(const CString& appDir) {
     LimiterState& state = State();
     state.iniPath = appDir + kIniName;
-    const SettingsFileLock lock(state.iniPath);
-    DropUtf8Mark(state.iniPath);
-    state.password = ReadSettingFrom(state.iniPath, "p1");
-    const CString isLock = ReadSettingFrom(state.iniPath, "isLock");
-    Store(state.lock, _mbscmp(reinterpret_cast<const unsigned char*>(isLock.c_str()),
-                              reinterpret_cast<const unsigned char*>("1")) == 0
-                          ? 1
-                          : 0);
-    Store(state.limit, ParseVolume(ReadSettingFrom(state.iniPath, "vol")));
+    FileView& view = View();
+    view = FileView();
+    {
+        const SettingsFileLock lock(state.iniPath);
+        DropUtf8Mark(state.iniPath);
+        view.settled = StampOf(state.iniPath, &view.stamp) && Settled(view.stamp);
+        view.values = ReadValuesFrom(state.iniPath);
+    }
+    state.password = view.values.p1;
+    Store(state.lock, LockFrom(view.values.isLock));
+    Store(state.limit, ParseVolume(view.values.vol));
     state.toolPath = appDir + kToolName;
 }
 
@@ -195,14 +295,56 @@ bool LoadSettings() {
     return true;
 }
 
-bool SaveSettings() {
+bool SaveSettings(unsigned keys) {
     const LimiterState& state = State();
     // Before the settings were loaded there is nothing to save, and no file
     // to save it in.
     if (state.iniPath.IsEmpty()) return true;
+    FileView& view = View();
+    keys = (keys | view.unwritten) & (kSettingLimit | kSettingLock);
     // One hold for both keys, so that no other copy's save falls between.
     const SettingsFileLock lock(state.iniPath);
-    const bool limitSaved = WriteSetting("vol", IntToStr(Load(state.limit)));
-    const bool lockSaved = WriteSetting("isLock", Load(state.lock) ? "1" : "0");
-    return limitSaved && lockSaved;
+    if ((keys & kSettingLimit) && WriteSetting("vol", IntToStr(Load(state.limit)))) {
+        keys &= ~kSettingLimit;
+    }
+    if ((keys & kSettingLock) && WriteSetting("isLock", Load(state.lock) ? "1" : "0")) {
+        keys &= ~kSettingLock;
+    }
+    view.unwritten = keys;
+    return keys == 0;
+}
+
+bool SaveUnwrittenSettings() { return SaveSettings(0); }
+
+unsigned TakeSettingsChanges() {
+    LimiterState& state = State();
+    FileView& view = View();
+    FileStamp stamp;
+    if (state.iniPath.IsEmpty() || !StampOf(state.iniPath, &stamp) ||
+        (view.settled && stamp == view.stamp)) {
+        return 0;
+    }
+    FileValues values;
+    const FileRead read = ReadWholeFile(state.iniPath, &values, &stamp);
+    if (read == FileRead::kUnreadable) return 0;
+    view.settled = Settled(stamp);
+    view.stamp = stamp;
+    if (read == FileRead::kNoSection) return 0;
+
+    unsigned taken = 0;
+    if (values.vol != view.values.vol) {
+        Store(state.limit, ParseVolume(values.vol));
+        taken |= kSettingLimit;
+    }
+    if (values.isLock != view.values.isLock) {
+        Store(state.lock, LockFrom(values.isLock));
+        taken |= kSettingLock;
+    }
+    if (values.p1 != view.values.p1) {
+        state.password = values.p1;
+        taken |= kSettingPassword;
+    }
+    view.values = values;
+    view.unwritten &= ~taken;
+    return taken;
 }

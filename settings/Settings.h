@@ -25,7 +25,8 @@ bool FileExists(const char* path);
 // executable; "" when the file or key is missing.
 CString ReadSetting(const char* key);
 // Writes key=value in section "user" of State().iniPath, under the file's
-// lock; false when the file cannot be written.
+// lock; false when the file cannot be written. A written "vol", "isLock" or
+// "p1" is one that TakeSettingsChanges does not take for another's change.
 bool WriteSetting(const char* key, const char* value);
 
 // Every copy of the program in one folder writes the one settings file, and
@@ -52,12 +53,33 @@ CString IntToStr(int n);
 // digits), but saturates at the 32-bit limits instead of overflowing.
 int32_t ParseVolume(const char* text);
 
+// The settings a copy changes and takes from the file, as bits.
+enum SettingKeys : unsigned {
+    kSettingLimit = 1u << 0,     // "vol"
+    kSettingLock = 1u << 1,      // "isLock"
+    kSettingPassword = 1u << 2,  // "p1"
+};
+
 // Fills iniPath, password, lock, limit and toolPath of State() from the
 // settings file beside the executable. False, with nothing filled, when the
 // executable's folder cannot be named for the ANSI functions.
 bool LoadSettings();
 // The same, for an application directory given by the caller.
 void LoadSettingsFrom(const CString& appDir);
-// Writes "vol" and then "isLock" to State().iniPath; nothing before a load.
-// False when either could not be written.
-bool SaveSettings();
+// Writes the given settings of State() ("vol", then "isLock"), and with them
+// any this copy changed earlier and could not write; nothing before a load.
+// False when any is left unwritten: it still holds in this copy, and goes
+// with the next save.
+bool SaveSettings(unsigned keys = kSettingLimit | kSettingLock);
+// Writes only what this copy changed and could not write yet (at exit and
+// at the end of the session): whatever else it holds may be older than what
+// another copy wrote since. True when nothing is left unwritten.
+bool SaveUnwrittenSettings();
+// Several copies share the file: takes into State() each setting that the
+// file holds otherwise than this copy last read or wrote it, and drops an
+// unwritten change of this copy's to a setting so taken, which is newer.
+// Looks only when the file changed since the last look; a file that is
+// missing, held by another program or has no section "user" is left for the
+// next look, rather than read as every setting's default. The bits of the
+// settings taken. User interface thread only.
+unsigned TakeSettingsChanges();

@@ -37,6 +37,11 @@ constexpr int kTickEvery = 10;
 // waiting, or after the command it is running. This is its grace period.
 constexpr DWORD kWorkerGraceMs = 1500;
 
+// Looks at the settings file for other copies' changes, well within the
+// worker's cycle of about two seconds.
+constexpr UINT_PTR kSettingsTimerId = 1;
+constexpr UINT kSettingsCheckMs = 1000;
+
 // What the shell sends every top-level window when it starts again.
 const UINT WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated");
 // Posted to ourselves (WM_APP + 1 is the worker's).
@@ -56,6 +61,7 @@ ON_MESSAGE(WM_TRAYNOTIFY, OnTrayNotify)
 ON_MESSAGE(WM_TASKBARCREATED, OnTaskbarCreated)
 ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
 ON_WM_ENDSESSION()
+ON_WM_TIMER()
 ON_MESSAGE(WM_WINDOWPOSCHANGING, OnWindowPosChanging)
 ON_MESSAGE(WM_VOLUMEUNREADABLE, OnVolumeUnreadable)
 ON_MESSAGE(WM_SETTINGSUNSAVED, OnSettingsUnsaved)
@@ -90,6 +96,9 @@ BOOL CLimiterDlg::OnInitDialog() {
         PostQuitMessage(0);
         return TRUE;
     }
+    // From now on, the prompt's wait included: a hidden copy must follow
+    // the ceiling set in another.
+    ::SetTimer(m_hWnd, kSettingsTimerId, kSettingsCheckMs, nullptr);
     if (!FileExists(state.toolPath)) {
         MessageBox(kMissingToolText, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
         PostQuitMessage(0);
@@ -121,10 +130,7 @@ BOOL CLimiterDlg::OnInitDialog() {
     }
     state.ready = 1;
 
-    const int32_t limit = Load(state.limit);
-    SendDlgItemMessage(IDC_CHECK_LOCK, BM_SETCHECK, Load(state.lock) ? BST_CHECKED : BST_UNCHECKED);
-    m_slider.SetPos(limit);
-    SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(limit), TRUE);
+    ShowSettings();
     // FALSE: no control of a hidden window gets the focus.
     return m_keepHidden ? FALSE : TRUE;
 }
@@ -140,7 +146,7 @@ BOOL CLimiterDlg::PreTranslateMessage(MSG* pMsg) {
 
 void CLimiterDlg::OnDestroy() {
     CDialog::OnDestroy();
-    SaveSettings();
+    SaveUnwrittenSettings();
     Store(State().running, 0);
     m_tray.Remove();
     Sleep(kWorkerGraceMs);
@@ -149,7 +155,26 @@ void CLimiterDlg::OnDestroy() {
 void CLimiterDlg::OnEndSession(BOOL bEnding) {
     // The session ends the process without destroying the window, so
     // OnDestroy never runs.
-    if (bEnding) SaveSettings();
+    if (bEnding) SaveUnwrittenSettings();
+}
+
+void CLimiterDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kSettingsTimerId) OnSettingsTimer();
+}
+
+void CLimiterDlg::OnSettingsTimer() {
+    // Not in the middle of a drag: the thumb would jump from under the
+    // mouse. The file is looked at again once it is let go.
+    if (::GetCapture() == m_slider.m_hWnd) return;
+    if (TakeSettingsChanges() & (kSettingLimit | kSettingLock)) ShowSettings();
+}
+
+void CLimiterDlg::ShowSettings() {
+    const LimiterState& state = State();
+    const int32_t limit = Load(state.limit);
+    SendDlgItemMessage(IDC_CHECK_LOCK, BM_SETCHECK, Load(state.lock) ? BST_CHECKED : BST_UNCHECKED);
+    m_slider.SetPos(limit);
+    SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(limit), TRUE);
 }
 
 void CLimiterDlg::OnPaint() {
@@ -174,18 +199,20 @@ void CLimiterDlg::OnHScroll(UINT nSBCode, UINT nPos, CWnd* pScrollBar) {
     SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(position), TRUE);
     // Saved when the thumb is let go or a key (or the wheel) moves it, not
     // at every step of a drag.
-    if (nSBCode != TB_THUMBTRACK) SaveChanges();
+    if (nSBCode != TB_THUMBTRACK) SaveChanges(kSettingLimit);
     CDialog::OnHScroll(nSBCode, nPos, pScrollBar);
 }
 
 void CLimiterDlg::OnCheckLock() {
     const LRESULT checked = SendDlgItemMessage(IDC_CHECK_LOCK, BM_GETCHECK);
     Store(State().lock, checked == BST_CHECKED ? 1 : 0);
-    SaveChanges();
+    SaveChanges(kSettingLock);
 }
 
-void CLimiterDlg::SaveChanges() {
-    if (SaveSettings() || m_toldUnsaved) return;
+void CLimiterDlg::SaveChanges(unsigned keys) {
+    // Only what changed: the other setting may be older than what another
+    // copy wrote since.
+    if (SaveSettings(keys) || m_toldUnsaved) return;
     m_toldUnsaved = true;
     // Shown once the control's own handling is over: a box opened inside it
     // would appear while the slider still holds the mouse.

@@ -35,13 +35,19 @@ protected:
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
     LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void OnEndSession(BOOL bEnding);
+    void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnWindowPosChanging(WPARAM wParam, LPARAM lParam);
     LRESULT OnVolumeUnreadable(WPARAM wParam, LPARAM lParam);
     LRESULT OnSettingsUnsaved(WPARAM wParam, LPARAM lParam);
 
-    // Writes limit and lock at once, so that a killed program or a lost
-    // power supply loses nothing; says once per run when it cannot.
-    void SaveChanges();
+    // Writes the changed settings (kSettingLimit, kSettingLock) at once, so
+    // that a killed program or a lost power supply loses nothing; says once
+    // per run when it cannot.
+    void SaveChanges(unsigned keys);
+    // Takes what other copies wrote to the settings file, and shows it.
+    void OnSettingsTimer();
+    // Shows limit and lock of State() in the controls.
+    void ShowSettings();
 
     // The window's big and small icons at the sizes for dpi (0: the system's).
     void LoadIcons(UINT dpi);

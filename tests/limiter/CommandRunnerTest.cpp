@@ -103,7 +103,8 @@ TEST(CommandRunner_RunCommand, EndlessOutputStillEndsAtTheTimeOut) {
 }
 
 TEST(CommandRunner_RunCommand, ACommandTooLongForTheBufferIsRefused) {
-    const std::string longest(kCommandLineSize - 1 - 11 - 2 - 5, 'x');  // fits exactly with "echo "
+    // Fits exactly with "echo " after the prefix and the quotes around it.
+    const std::string longest(kCommandLineSize - 1 - BuildCommandLine("").GetLength() - 5, 'x');
     EXPECT_EQ(BuildCommandLine(("echo " + longest).c_str()).GetLength(), kCommandLineSize - 1);
     const std::string tooLong = "echo " + longest + "y";
     EXPECT_STREQ(BuildCommandLine(tooLong.c_str()), "");

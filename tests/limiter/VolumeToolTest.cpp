@@ -63,7 +63,7 @@ TEST(VolumeTool_Commands, QuoteTheToolPathAndKeepTheInterpreterPrefix) {
     EXPECT_STREQ(BuildSetCommand("D:\\bin.exe", 40), "\"D:\\bin.exe\" -multimedia -v 40");
     EXPECT_STREQ(BuildSetCommand("C:\\R&D\\bin.exe", -5), "\"C:\\R&D\\bin.exe\" -multimedia -v -5");
     EXPECT_STREQ(BuildCommandLine(BuildSetCommand("D:\\bin.exe", 40)),
-                 "Cmd.exe /C \"\"D:\\bin.exe\" -multimedia -v 40\"");
+                 "Cmd.exe /D /C \"\"D:\\bin.exe\" -multimedia -v 40\"");
 }
 
 // A folder holding the fake tool as bin.exe, named as the caller likes.

@@ -174,6 +174,69 @@ TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
     EXPECT_EQ(Value("p1"), "\xC3\xA9");
 }
 
+// Several copies share the file: what another writes is taken, what this
+// copy wrote or could not write is not taken for a change, and nothing this
+// copy merely holds is written back.
+TEST_F(SettingsFile, OtherCopiesChangesAreTakenAndOnlyUnwrittenOnesWrittenBack) {
+    const auto otherCopyWrites = [&](const char* key, const char* value) {
+        ASSERT_TRUE(WritePrivateProfileStringA("user", key, value, Ini().c_str()));
+    };
+    LoadUserSection("vol=60\r\nisLock=1\r\np1=pw\r\n");
+    LimiterState& state = State();
+    Store(state.limit, 80);
+    ASSERT_TRUE(SaveSettings(kSettingLimit));
+    EXPECT_EQ(TakeSettingsChanges(), 0u) << "its own write taken for another's";
+    otherCopyWrites("p1", "new");
+    otherCopyWrites("vol", "70");
+    EXPECT_EQ(TakeSettingsChanges(), kSettingLimit | kSettingPassword);
+    EXPECT_EQ(Load(state.limit), 70);
+    EXPECT_EQ(state.password, "new");
+    EXPECT_EQ(Load(state.lock), 1);
+
+    // Changes that cannot be written (the file held by someone who lets
+    // others only read) hold here, and only they are written later.
+    HANDLE guard = CreateFileA(Ini().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+    ASSERT_NE(guard, INVALID_HANDLE_VALUE);
+    Store(state.lock, 0);
+    Store(state.limit, 90);
+    EXPECT_FALSE(SaveSettings(kSettingLock));
+    EXPECT_FALSE(SaveSettings(kSettingLimit));
+    EXPECT_EQ(TakeSettingsChanges(), 0u);
+    EXPECT_EQ(Load(state.lock), 0);
+    CloseHandle(guard);
+    // Another copy's later change of the limit wins over this one's.
+    otherCopyWrites("vol", "50");
+    EXPECT_EQ(TakeSettingsChanges(), kSettingLimit);
+    otherCopyWrites("vol", "55");
+    EXPECT_TRUE(SaveUnwrittenSettings());
+    EXPECT_EQ(Value("vol"), "55");
+    EXPECT_EQ(Value("isLock"), "0");
+
+    // A file held by a program that shares nothing is looked at later, a
+    // file that is gone or has no section not taken for one of defaults. A
+    // minute old, the file is looked at again only once it has changed.
+    HANDLE exclusive = CreateFileA(Ini().c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    ULARGE_INTEGER time;
+    GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&time));
+    time.QuadPart -= 60 * 10000000ull;
+    ASSERT_TRUE(SetFileTime(exclusive, nullptr, nullptr, reinterpret_cast<FILETIME*>(&time)));
+    EXPECT_EQ(TakeSettingsChanges(), 0u);
+    CloseHandle(exclusive);
+    EXPECT_EQ(TakeSettingsChanges(), kSettingLimit);
+    for (const char* text : {"", "vol=0\r\nisLock=0\r\n"}) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(DeleteFileA(Ini().c_str()));
+        EXPECT_EQ(TakeSettingsChanges(), 0u);
+        ASSERT_TRUE(WriteFile(Ini(), text));
+        EXPECT_EQ(TakeSettingsChanges(), 0u);
+        EXPECT_EQ(Load(state.limit), 55);
+        EXPECT_EQ(Load(state.lock), 0);
+    }
+}
+
 TEST(Settings_AppDirOf, KeepsDriveAndDirectoryWithTheTrailingSeparator) {
     struct Case {
         const char* module;

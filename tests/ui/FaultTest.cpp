@@ -3,9 +3,11 @@
 // beside the fake volume tool, which is made to hang, babble or vanish, and
 // the settings file is made odd or unwritable.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -190,7 +192,7 @@ TEST(Fault_Config, OddSettingsFilesAreReadAndKeptAtExit) {
         ASSERT_TRUE(app.Close(main));
 
         EXPECT_EQ(app.Setting("vol"), "45");
-        EXPECT_EQ(app.Setting("isLock"), checked ? "1" : "0");
+        EXPECT_EQ(app.Setting("isLock") == "1", checked);
         const std::string text = ReadFile(app.Path("config.ini"));
         size_t sections = 0;
         for (size_t at = text.find("[user]"); at != std::string::npos;
@@ -268,11 +270,13 @@ TEST(Fault_Config, FirstStartInAFolderThatCannotKeepSettingsLetsTheUserIn) {
     EXPECT_TRUE(app.Close(main));
 }
 
-TEST(Fault_Copies, TwoCopiesInOneFolderBothCloseAndLeaveOneWholeFile) {
+TEST(Fault_Copies, CopiesInOneFolderAgreeAndLeaveOneWholeFileWithTheLastChanges) {
     Morvane first("morvane two copies");
-    ASSERT_TRUE(first.Prepare(WithLimit(30, true) + "p1=pw\r\n"));
-    HWND firstMain = first.StartToMainWindow("pw");
+    ASSERT_TRUE(first.Prepare(WithLimit(60, true) + "p1=pw\r\n"));
+    // Cancelled at sign-in: hidden, holding 60.
+    HWND firstMain = first.StartToPrompt(kVerifyPrompt);
     ASSERT_TRUE(firstMain);
+    ASSERT_TRUE(first.CancelPrompt(kVerifyPrompt));
 
     Process second;
     ASSERT_TRUE(second.Start(first.Path(L"Morvane.exe")));
@@ -280,21 +284,33 @@ TEST(Fault_Copies, TwoCopiesInOneFolderBothCloseAndLeaveOneWholeFile) {
     HWND secondMain = WaitWindow(second.pid(), "#32770", "Morvane");
     ASSERT_TRUE(secondMain);
     ASSERT_NE(secondMain, firstMain);
-    const std::string storedPassword = first.Setting("p1");
-    ASSERT_NE(storedPassword, "<missing>");
 
-    MoveSlider(firstMain, 40);
-    MoveSlider(secondMain, 60);
-    // Both at once: each writes the shared file while the other may be
-    // writing it.
+    // What is changed in the second copy holds in the hidden one. The
+    // switch is written last: once it shows, the rest has been read too.
+    ASSERT_TRUE(MoveSlider(secondMain, 80));
+    ASSERT_TRUE(Click(secondMain, IDC_BUTTON_PASSWORD));
+    ASSERT_TRUE(AnswerPrompt(WaitWindow(second.pid(), "#32770", kChangePrompt), "new"));
+    const long long changedAt = NowMs();
+    ClickLock(secondMain, false);
+    HWND firstLock = GetDlgItem(firstMain, IDC_CHECK_LOCK);
+    EXPECT_TRUE(WaitFor([&] { return Send(firstLock, BM_GETCHECK) == BST_UNCHECKED; }, kTimeout));
+    std::printf("the switch reached the other copy in %lld ms\n", NowMs() - changedAt);
+    EXPECT_EQ(ItemText(firstMain, IDC_STATIC_VALUE), "80");
+    EXPECT_EQ(Send(GetDlgItem(firstMain, IDC_SLIDER), TBM_GETPOS), 80);
+    ASSERT_TRUE(PostMessageA(firstMain, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN));
+    HWND verify = first.WaitDialog(kVerifyPrompt);
+    EXPECT_EQ(AnswerWithMessage(verify, "pw").text, kWrongPassword);
+    ASSERT_TRUE(AnswerPrompt(verify, "new"));
+    ASSERT_TRUE(WaitFor([&] { return Visible(firstMain); }, kTimeout));
+
+    // Both closed at once, neither writing older values back.
+    const std::string storedPassword = first.Setting("p1");
     ASSERT_TRUE(PostMessageA(firstMain, WM_CLOSE, 0, 0));
     ASSERT_TRUE(PostMessageA(secondMain, WM_CLOSE, 0, 0));
     EXPECT_TRUE(first.WaitExit());
     EXPECT_TRUE(second.WaitExit());
-
-    const std::string vol = first.Setting("vol");
-    EXPECT_TRUE(vol == "40" || vol == "60") << vol;
-    EXPECT_EQ(first.Setting("isLock"), "1");
+    EXPECT_EQ(first.Setting("vol"), "80");
+    EXPECT_EQ(first.Setting("isLock"), "0");
     EXPECT_EQ(first.Setting("p1"), storedPassword);
 }
 
