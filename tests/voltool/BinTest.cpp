@@ -162,7 +162,7 @@ TEST_F(BinExe, EverySetPercentReadsBackTheSameInANewProcess) {
 TEST_F(BinExe, AnswersWithTheLoudestActiveOutputAndLowersWithoutRaising) {
     // The speakers at 0.20; a muted headset at 0.90; an unplugged output at
     // full volume; a monitor at full volume, unreadable at first; a TV at
-    // 0.50, the default for music and video.
+    // 0.70, the default for music and video.
     Device("devices.txt", "active active unplugged active active");
     Device("device-default.txt", "1 5 1");
     Device("device-level.txt", "0.20");
@@ -170,43 +170,28 @@ TEST_F(BinExe, AnswersWithTheLoudestActiveOutputAndLowersWithoutRaising) {
     Device("device2-muted.txt", "1");
     Device("device3-level.txt", "1");
     Device("device4-level.txt", "1");
-    Device("device5-level.txt", "0.50");
+    Device("device5-level.txt", "0.70");
     const std::string kUnreadable =
         "bin: cannot read the volume of output {0.0.0.00000000}.{stand-in 4} (HRESULT "
         "0x80004005)\r\n";
+    const std::string kBoth =
+        "bin: cannot lower the volume of output {0.0.0.00000000}.{stand-in 2} (HRESULT "
+        "0x80070005)\r\n" +
+        kUnreadable;
+    const char *const kNo = "unreadable", *const kRefuse = "refuse-set";
     const struct {
         const char *arguments, *headsetMode, *monitorMode;
-        std::string out, err;
         DWORD exitCode;
-        float levels[5];
+        int levels[5];  // percent
+        std::string out, err;
     } cases[] = {
-        {"-multimedia",
-         "",
-         "unreadable",
-         Answer(90, "yes"),
-         kUnreadable,
-         3,
-         {0.20f, 0.90f, 1, 1, 0.50f}},
-        // One output refusing does not keep the others from being lowered,
-        // and the answer shows it still above.
-        {"-multimedia -v 60",
-         "refuse-set",
-         "unreadable",
-         Answer(90, "yes"),
-         "bin: cannot lower the volume of output {0.0.0.00000000}.{stand-in 2} (HRESULT "
-         "0x80070005)\r\n" +
-             kUnreadable,
-         3,
-         {0.20f, 0.90f, 1, 1, 0.50f}},
-        {"-multimedia -v 60",
-         "",
-         "unreadable",
-         Answer(60, "yes"),
-         kUnreadable,
-         3,
-         {0.20f, 0.60f, 1, 1, 0.50f}},
-        {"-multimedia -v 55 -exact", "", "", Answer(55), "", 0, {0.20f, 0.60f, 1, 1, 0.55f}},
-        {"-multimedia -v 40", "", "", Answer(40, "yes"), "", 0, {0.20f, 0.40f, 1, 0.40f, 0.40f}},
+        {"-multimedia", "", kNo, 3, {20, 90, 100, 100, 70}, Answer(90, "yes"), kUnreadable},
+        // One output refusing keeps no other from being lowered, and the
+        // answer shows it still above.
+        {"-multimedia -v 60", kRefuse, kNo, 3, {20, 90, 100, 100, 60}, Answer(90, "yes"), kBoth},
+        {"-multimedia -v 60", "", kNo, 3, {20, 60, 100, 100, 60}, Answer(60, "yes"), kUnreadable},
+        {"-multimedia -v 65 -exact", "", "", 0, {20, 60, 100, 100, 65}, Answer(65), ""},
+        {"-multimedia -v 40", "", "", 0, {20, 40, 100, 40, 40}, Answer(40, "yes"), ""},
     };
     for (const auto& c : cases) {
         Device("device2-mode.txt", c.headsetMode);
@@ -217,7 +202,7 @@ TEST_F(BinExe, AnswersWithTheLoudestActiveOutputAndLowersWithoutRaising) {
         EXPECT_EQ(run.out, c.out) << c.arguments;
         EXPECT_EQ(run.err, c.err) << c.arguments;
         for (int output = 1; output <= 5; ++output) {
-            EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath(), output), c.levels[output - 1])
+            EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath(), output), c.levels[output - 1] / 100.0f)
                 << c.arguments << ", output " << output;
         }
     }
