@@ -1,6 +1,6 @@
 // Measures the program under this machine's Windows (Wine here) with the fake
-// volume tool, and its reaction through the real one with the stand-in
-// device, and prints the figures as rows of a Markdown table. Run by
+// volume tool, and queries and the reaction through the real one with the
+// stand-in device, and prints the figures as rows of a Markdown table. Run by
 // scripts/bench; not a test: it checks nothing and takes minutes.
 //
 //   morvane_bench [--cycles N] [--cpu-seconds N]
@@ -221,6 +221,30 @@ void MeasureRunningProgram(int cycles, int cpuSeconds) {
     }
 }
 
+// A query through the real bin.exe, which reads every active output: with
+// one, and with four (the default output the loudest, so that the answer
+// is checked).
+void MeasureRealToolQueries() {
+    TempDir dir("morvane bench outputs");
+    if (!InstallRealTool(dir.wpath(), "0.62")) return Row("Query through the real tool", "no tool");
+    const CString command = BuildQueryCommand((dir / "bin.exe").c_str());
+    for (const char* devices : {"active", "active active active active"}) {
+        for (int output = 2; output <= 4; ++output) SetDeviceLevel(dir.wpath(), "0.3", output);
+        WriteFile(dir / "devices.txt", devices);
+        std::vector<double> times;
+        int wrong = 0;
+        for (int i = 0; i < kQueries; ++i) {
+            const double start = PreciseMs();
+            wrong += RunCommand(command).Find("master volume: 0.62.") < 0;
+            times.push_back(PreciseMs() - start);
+        }
+        const int outputs = devices[6] ? 4 : 1;
+        RowSpread("Volume query through the real tool, " + std::to_string(outputs) +
+                      (outputs > 1 ? " outputs" : " output"),
+                  times, wrong ? ", some answers wrong" : "");
+    }
+}
+
 // Reaction through the real bin.exe and the stand-in device: the level goes
 // up at some moment of the cycle; how long until the device is back at the
 // ceiling. The whole correction: the next query, the set and its process.
@@ -260,6 +284,7 @@ int main(int argc, char** argv) {
         MeasureStarts();
         MeasureRunningProgram(option("--cycles", 200), option("--cpu-seconds", 60));
     }
+    MeasureRealToolQueries();
     MeasureRealTool();
     return 0;
 }
