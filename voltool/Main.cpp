@@ -108,7 +108,8 @@ bool HoldOutput(IMMDevice* device, float ceiling, Reading* loudest) {
 // Every active output, held under the ceiling; no output raised.
 int HoldEveryOutput(IMMDeviceEnumerator* enumerator, float ceiling) {
     // Unplugged, disabled and absent endpoints are left out by the state
-    // mask: none of them plays anything, and their volume may be stale.
+    // mask: none of them plays anything, and one that comes back is active
+    // at the next query.
     ComPtr<IMMDeviceCollection> outputs;
     HRESULT hr = enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, outputs.put());
     if (FAILED(hr)) return Fail("list the audio output devices", hr);
