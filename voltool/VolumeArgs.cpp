@@ -14,10 +14,10 @@ const char kUsage[] =
     "                                   leave the others alone; then print it\n"
     "Every active output device is read: speakers, headsets, monitors and Bluetooth\n"
     "devices, default or not; unplugged and disabled ones are left out. No master\n"
-    "volume reaches a program that amplifies its own sound past 100%, an exclusive-\n"
-    "mode stream on a device without hardware volume, a Bluetooth headset whose own\n"
-    "buttons work apart from Windows' volume (absolute volume off), or loudness\n"
-    "equalisation and other enhancements.\n"
+    "volume reaches a program that amplifies its own sound past 100%, an\n"
+    "exclusive-mode stream on a device without hardware volume, a Bluetooth headset\n"
+    "whose own buttons work apart from Windows' volume (absolute volume off), or\n"
+    "loudness equalisation and other enhancements.\n"
     "Exit code: 0 done; 1 no output could be read (no answer); 2 bad arguments;\n"
     "3 answered, but some output could not be read or lowered.\n";
 
