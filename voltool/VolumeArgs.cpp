@@ -6,12 +6,12 @@
 #include <cstring>
 
 const char kUsage[] =
-    "usage: bin -multimedia             print the master volume of the loudest output\n"
-    "       bin -multimedia -v N        lower every output above N percent to N (N is\n"
-    "                                   clamped to 0-100; none is raised), then print\n"
-    "                                   the loudest again\n"
-    "       bin -multimedia -v N -exact set the default output to N, up or down, and\n"
-    "                                   leave the others alone; then print it\n"
+    "usage: bin -multimedia             print the volume of the loudest output\n"
+    "       bin -multimedia -v N        lower every output above N percent to N\n"
+    "                                   (N is clamped to 0-100; none is raised),\n"
+    "                                   then print the loudest again\n"
+    "       bin -multimedia -v N -exact set the default output to N, up or down,\n"
+    "                                   and leave the others alone; then print it\n"
     "Every active output device is read: speakers, headsets, monitors and Bluetooth\n"
     "devices, default or not; unplugged and disabled ones are left out. No master\n"
     "volume reaches a program that amplifies its own sound past 100%, an\n"
