@@ -6,8 +6,20 @@
 #include <cstring>
 
 const char kUsage[] =
-    "usage: bin -multimedia          print the master volume of the default output device\n"
-    "       bin -multimedia -v N     set it to N percent (clamped to 0-100), then print it\n";
+    "usage: bin -multimedia             print the volume of the loudest output\n"
+    "       bin -multimedia -v N        lower every output above N percent to N\n"
+    "                                   (N is clamped to 0-100; none is raised),\n"
+    "                                   then print the loudest again\n"
+    "       bin -multimedia -v N -exact set the default output to N, up or down,\n"
+    "                                   and leave the others alone; then print it\n"
+    "Every active output device is read: speakers, headsets, monitors and Bluetooth\n"
+    "devices, default or not; unplugged and disabled ones are left out. No master\n"
+    "volume reaches a program that amplifies its own sound past 100%, an\n"
+    "exclusive-mode stream on a device without hardware volume, a Bluetooth headset\n"
+    "whose own buttons work apart from Windows' volume (absolute volume off), or\n"
+    "loudness equalisation and other enhancements.\n"
+    "Exit code: 0 done; 1 no output could be read (no answer); 2 bad arguments;\n"
+    "3 answered, but some output could not be read or lowered.\n";
 
 namespace {
 
@@ -56,6 +68,7 @@ bool ParsePercent(const char* text, int* percent) {
 VolumeArgs ParseVolumeArgs(int argc, const char* const argv[]) {
     bool multimedia = false;
     bool set = false;
+    bool exact = false;
     int percent = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -74,13 +87,18 @@ VolumeArgs ParseVolumeArgs(int argc, const char* const argv[]) {
                 return Invalid("not a whole percentage:", argv[i]);
             }
             set = true;
+        } else if (!strcmp(arg, "-exact")) {
+            exact = true;
         } else {
             return Invalid("unknown option", arg);
         }
     }
     if (!multimedia) return Invalid("-multimedia is required");
+    if (exact && !set) return Invalid("-exact needs -v N");
     VolumeArgs args;
-    args.command = set ? VolumeCommand::Set : VolumeCommand::Query;
+    args.command = exact ? VolumeCommand::SetDefault
+                   : set ? VolumeCommand::Set
+                         : VolumeCommand::Query;
     args.percent = percent;
     return args;
 }

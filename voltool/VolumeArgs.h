@@ -9,11 +9,13 @@ struct TextLine {
     char text[256];
 };
 
-enum class VolumeCommand { Query, Set, Help, Invalid };
+// Set lowers every output above the percentage; SetDefault ("-exact") sets
+// the default output to it, up or down, for someone using the tool by hand.
+enum class VolumeCommand { Query, Set, SetDefault, Help, Invalid };
 
 struct VolumeArgs {
     VolumeCommand command = VolumeCommand::Invalid;
-    int percent = 0;   // for Set: already clamped to 0-100
+    int percent = 0;   // for the sets: already clamped to 0-100
     TextLine error{};  // for Invalid: what was wrong, without the usage text
 };
 
@@ -21,8 +23,9 @@ enum class MuteState { No, Yes, Unknown };
 
 extern const char kUsage[];
 
-// Reads "-multimedia" and "-multimedia -v N" (options in any order); "-h",
-// "-?", "/?" and "--help" ask for the usage text.
+// Reads "-multimedia", "-multimedia -v N" and "-multimedia -v N -exact"
+// (options in any order); "-h", "-?", "/?" and "--help" ask for the usage
+// text.
 VolumeArgs ParseVolumeArgs(int argc, const char* const argv[]);
 
 // A whole number in decimal with an optional sign, clamped to 0-100; false

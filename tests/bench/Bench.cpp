@@ -1,6 +1,6 @@
 // Measures the program under this machine's Windows (Wine here) with the fake
-// volume tool, and its reaction through the real one with the stand-in
-// device, and prints the figures as rows of a Markdown table. Run by
+// volume tool, and queries and the reaction through the real one with the
+// stand-in device, and prints the figures as rows of a Markdown table. Run by
 // scripts/bench; not a test: it checks nothing and takes minutes.
 //
 //   morvane_bench [--cycles N] [--cpu-seconds N]
@@ -221,6 +221,40 @@ void MeasureRunningProgram(int cycles, int cpuSeconds) {
     }
 }
 
+// A query through the real bin.exe, which reads every active output: with
+// one, and with four (the default output the loudest, so that the answer
+// is checked).
+void MeasureRealToolQueries() {
+    TempDir dir("morvane bench outputs");
+    if (!InstallRealTool(dir.wpath(), "0.62")) return Row("Query through the real tool", "no tool");
+    for (int output = 2; output <= 4; ++output) SetDeviceLevel(dir.wpath(), "0.3", output);
+    const CString command = BuildQueryCommand((dir / "bin.exe").c_str());
+    RunCommand(command);  // the first start of a new copy is not what the worker sees
+    const char* const devices[] = {"active", "active active active active"};
+    std::vector<double> times[2], bare[2];
+    int wrong = 0;
+    // Interleaved, so that a slow spell of the machine hits both alike. The
+    // bare round trip shows the tool's own time, which the runner's pauses
+    // round up to a multiple of half a second.
+    for (int i = 0; i < 2 * kQueries; ++i) {
+        WriteFile(dir / "devices.txt", devices[i % 2]);
+        double start = PreciseMs();
+        wrong += RunCommand(command).Find("master volume: 0.62.") < 0;
+        times[i % 2].push_back(PreciseMs() - start);
+        start = PreciseMs();
+        wrong += !BareRoundTrip(command);
+        bare[i % 2].push_back(PreciseMs() - start);
+    }
+    for (int k = 0; k < 2; ++k) {
+        char more[64];
+        snprintf(more, sizeof more, "; bare round trip median %.0f ms", Median(bare[k]));
+        RowSpread(k ? "Volume query through the real tool, 4 outputs"
+                    : "Volume query through the real tool, 1 output",
+                  times[k], more);
+    }
+    if (wrong) Row("Wrong answers among the real tool's queries", "%d", wrong);
+}
+
 // Reaction through the real bin.exe and the stand-in device: the level goes
 // up at some moment of the cycle; how long until the device is back at the
 // ceiling. The whole correction: the next query, the set and its process.
@@ -260,6 +294,7 @@ int main(int argc, char** argv) {
         MeasureStarts();
         MeasureRunningProgram(option("--cycles", 200), option("--cpu-seconds", 60));
     }
+    MeasureRealToolQueries();
     MeasureRealTool();
     return 0;
 }

@@ -1,5 +1,5 @@
 // The limiter worker against the fake volume tool through the real
-// interpreter: its loop, and its start.
+// interpreter, and once against the real tool: its loop, and its start.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -274,6 +274,33 @@ TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
     // With the lock off nothing is held: the report is taken back.
     Store(State().lock, 0);
     EXPECT_EQ(report(5000), 0);
+    Stop();
+    DestroyWindow(window);
+}
+
+TEST_F(LimiterWorker, WithTheRealToolHoldsASecondOutputAndSaysWhenNoOutputIsLeft) {
+    // The default output below the ceiling, a headset above it.
+    ASSERT_TRUE(InstallRealTool(m_dir.wpath(), "0.20"));
+    ASSERT_TRUE(WriteFile(m_dir / "devices.txt", "active active"));
+    ASSERT_TRUE(SetDeviceLevel(m_dir.wpath(), "1", 2));
+    HWND window =
+        CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    Store(State().limit, 50);
+    Store(State().lock, 1);
+    ASSERT_NO_FATAL_FAILURE(Start(window));
+    EXPECT_TRUE(WaitFor([&] { return DeviceLevel(m_dir.wpath(), 2) == 0.50f; }, 10000));
+    EXPECT_FLOAT_EQ(DeviceLevel(m_dir.wpath()), 0.20f) << "the default must not be raised";
+    // Both unplugged: the volume is unreadable, and the window is told.
+    ASSERT_TRUE(WriteFile(m_dir / "devices.txt", "unplugged unplugged"));
+    MSG msg;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return PeekMessageA(&msg, window, WM_VOLUMEUNREADABLE, WM_VOLUMEUNREADABLE,
+                                PM_REMOVE) &&
+                   msg.wParam == 1;
+        },
+        15000));
     Stop();
     DestroyWindow(window);
 }

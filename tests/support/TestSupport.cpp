@@ -69,10 +69,14 @@ bool InstallRealTool(const std::wstring& folder, const std::string& level) {
            SetDeviceLevel(folder, level);
 }
 
-float DeviceLevel(const std::wstring& folder) {
+std::wstring DeviceLevelFile(const std::wstring& folder, int output) {
+    return folder + L"device" + (output == 1 ? L"" : std::to_wstring(output)) + L"-level.txt";
+}
+
+float DeviceLevel(const std::wstring& folder, int output) {
     // The device writes the file anew: empty for a moment.
     std::string text;
-    WaitFor([&] { return !(text = ReadFile(folder + L"device-level.txt")).empty(); }, 1000);
+    WaitFor([&] { return !(text = ReadFile(DeviceLevelFile(folder, output))).empty(); }, 1000);
     return text.empty() ? NAN : strtof(text.c_str(), nullptr);
 }
 

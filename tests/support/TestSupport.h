@@ -146,11 +146,13 @@ size_t CountCalls(const std::vector<ToolCall>& calls, bool sets, long long after
 // level ("0.62"). The test prefixes make a bin.exe load such a DLL (see
 // scripts/lib/common.sh).
 bool InstallRealTool(const std::wstring& folder, const std::string& level);
-inline bool SetDeviceLevel(const std::wstring& folder, const std::string& level) {
-    return WriteFile(folder + L"device-level.txt", level);
+// The level file of the device's output (endpoint) number output.
+std::wstring DeviceLevelFile(const std::wstring& folder, int output = 1);
+inline bool SetDeviceLevel(const std::wstring& folder, const std::string& level, int output = 1) {
+    return WriteFile(DeviceLevelFile(folder, output), level);
 }
-// The level the device holds; NaN when there is none.
-float DeviceLevel(const std::wstring& folder);
+// The level the output holds; NaN when there is none.
+float DeviceLevel(const std::wstring& folder, int output = 1);
 
 // Windows of process pid (0: any) of a class and caption (nullptr: any),
 // top-level or, with children, at any depth.

@@ -138,8 +138,10 @@ TEST_F(BinExe, EverySetPercentReadsBackTheSameInANewProcess) {
         ToolRun set, query;
         float level;
     } runs[101];
+    // Downwards from full volume: a set lowers, and never raises.
+    ASSERT_TRUE(SetDeviceLevel(dir.wpath(), "1") && SetDeviceLevel(other.wpath(), "1"));
     auto runEvery = [&](int first) {
-        for (int percent = first; percent <= 100; percent += 2) {
+        for (int percent = 100 - first; percent >= 0; percent -= 2) {
             const std::string& folder = folders[first];
             runs[percent].set = RunTool("-multimedia -v " + std::to_string(percent), folder);
             runs[percent].query = RunTool("-multimedia", folder);
@@ -157,20 +159,73 @@ TEST_F(BinExe, EverySetPercentReadsBackTheSameInANewProcess) {
     }
 }
 
-TEST_F(BinExe, FailuresSayWhyOnStderrOnlyAndLeaveTheLevelAlone) {
-    const char kNoDevice[] =
-        "bin: cannot open the default audio output device: there is no audio output device "
-        "(HRESULT 0x80070490)\r\n";
+TEST_F(BinExe, AnswersWithTheLoudestActiveOutputAndLowersWithoutRaising) {
+    // The speakers at 0.20; a muted headset at 0.90; an unplugged output at
+    // full volume; a monitor at full volume, unreadable at first; a TV at
+    // 0.70, the default for music and video.
+    Device("devices.txt", "active active unplugged active active");
+    Device("device-default.txt", "1 5 1");
+    Device("device-level.txt", "0.20");
+    Device("device2-level.txt", "0.90");
+    Device("device2-muted.txt", "1");
+    Device("device3-level.txt", "1");
+    Device("device4-level.txt", "1");
+    Device("device5-level.txt", "0.70");
+    const std::string kUnreadable =
+        "bin: cannot read the volume of output {0.0.0.00000000}.{stand-in 4} (HRESULT "
+        "0x80004005)\r\n";
+    const std::string kBoth =
+        "bin: cannot lower the volume of output {0.0.0.00000000}.{stand-in 2} (HRESULT "
+        "0x80070005)\r\n" +
+        kUnreadable;
+    const char *const kNo = "unreadable", *const kRefuse = "refuse-set";
     const struct {
-        const char *mode, *arguments;
-        std::string err;
+        const char *arguments, *headsetMode, *monitorMode;
+        DWORD exitCode;
+        int levels[5];  // percent
+        std::string out, err;
     } cases[] = {
-        {"absent", "-multimedia", kNoDevice},
-        {"absent", "-multimedia -v 10", kNoDevice},
-        {"refuse-set", "-multimedia -v 10",
-         "bin: cannot set the master volume (HRESULT 0x80070005)\r\n"},
+        {"-multimedia", "", kNo, 3, {20, 90, 100, 100, 70}, Answer(90, "yes"), kUnreadable},
+        // One output refusing keeps no other from being lowered, and the
+        // answer shows it still above.
+        {"-multimedia -v 60", kRefuse, kNo, 3, {20, 90, 100, 100, 60}, Answer(90, "yes"), kBoth},
+        {"-multimedia -v 60", "", kNo, 3, {20, 60, 100, 100, 60}, Answer(60, "yes"), kUnreadable},
+        {"-multimedia -v 65 -exact", "", "", 0, {20, 60, 100, 100, 65}, Answer(65), ""},
+        {"-multimedia -v 40", "", "", 0, {20, 40, 100, 40, 40}, Answer(40, "yes"), ""},
     };
     for (const auto& c : cases) {
+        Device("device2-mode.txt", c.headsetMode);
+        Device("device4-mode.txt", c.monitorMode);
+        const ToolRun run = Run(c.arguments);
+        ASSERT_TRUE(run.finished) << c.arguments;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments;
+        EXPECT_EQ(run.out, c.out) << c.arguments;
+        EXPECT_EQ(run.err, c.err) << c.arguments;
+        for (int output = 1; output <= 5; ++output) {
+            EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath(), output), c.levels[output - 1] / 100.0f)
+                << c.arguments << ", output " << output;
+        }
+    }
+}
+
+TEST_F(BinExe, FailuresSayWhyOnStderrOnlyAndLeaveTheLevelAlone) {
+    const char kNoDevice[] =
+        "bin: cannot find an active audio output device: there is no audio output device "
+        "(HRESULT 0x80070490)\r\n";
+    const struct {
+        const char *devices, *mode, *arguments;
+        std::string err;
+    } cases[] = {
+        {"unplugged disabled", "", "-multimedia", kNoDevice},
+        {"unplugged disabled", "", "-multimedia -v 10", kNoDevice},
+        {"active", "unreadable", "-multimedia -v 10",
+         "bin: cannot read the volume of output {0.0.0.00000000}.{stand-in 1} (HRESULT "
+         "0x80004005)\r\nbin: no audio output device could be read\r\n"},
+        {"active", "refuse-set", "-multimedia -v 70 -exact",
+         "bin: cannot set the volume of the default output (HRESULT 0x80070005)\r\n"},
+    };
+    for (const auto& c : cases) {
+        Device("devices.txt", c.devices);
         Device("device-mode.txt", c.mode);
         const ToolRun run = Run(c.arguments);
         ASSERT_TRUE(run.finished) << c.mode;

@@ -65,6 +65,7 @@ TEST(VolumeArgs_ParseVolumeArgs, ReadsTheQueryAndTheSetLines) {
         {{"-multimedia", "-v", "40"}, VolumeCommand::Set, 40},
         {{"-multimedia", "-v", "0"}, VolumeCommand::Set, 0},
         {{"-v", "40", "-multimedia"}, VolumeCommand::Set, 40},
+        {{"-exact", "-v", "30", "-multimedia"}, VolumeCommand::SetDefault, 30},
         {{"-multimedia", "-v", "-5"}, VolumeCommand::Set, 0},  // a negative limit
         {{"-multimedia", "-v", "250"}, VolumeCommand::Set, 100},
         {{"-multimedia", "-multimedia"}, VolumeCommand::Query, 0},
@@ -77,9 +78,7 @@ TEST(VolumeArgs_ParseVolumeArgs, ReadsTheQueryAndTheSetLines) {
         const VolumeArgs args = Parse(c.args);
         const std::string line = ::testing::PrintToString(c.args);
         EXPECT_EQ(args.command, c.command) << line << ": " << Error(args);
-        if (c.command == VolumeCommand::Set) {
-            EXPECT_EQ(args.percent, c.percent) << line;
-        }
+        EXPECT_EQ(args.percent, c.percent) << line;
     }
 }
 
@@ -95,6 +94,7 @@ TEST(VolumeArgs_ParseVolumeArgs, ExplainsWhatIsWrong) {
         {{"-multimedia", "-v", ""}, "not a whole percentage: \"\""},
         {{"-multimedia", "-v", "abc"}, "not a whole percentage: \"abc\""},
         {{"-multimedia", "-v", "1", "-v", "2"}, "-v given twice"},
+        {{"-multimedia", "-exact"}, "-exact needs -v N"},
         {{"-multimedia", "-x"}, "unknown option \"-x\""},
         {{"-Multimedia"}, "unknown option \"-Multimedia\""},
         {{"-multimedia", "40"}, "unknown option \"40\""},
