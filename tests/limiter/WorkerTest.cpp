@@ -274,8 +274,43 @@ TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
     // With the lock off nothing is held: the report is taken back.
     Store(State().lock, 0);
     EXPECT_EQ(report(5000), 0);
+    // Sets that do not take, three cycles in a row, are said as such; the
+    // first that takes ends it. A volume raised by hand again and again,
+    // and brought down each time, is no failure.
+    Store(State().limit, 50);
+    SetVolume("0.70");
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", "stuck"));
+    const long long stuckAt = NowMs();
+    Store(State().lock, 1);
+    EXPECT_EQ(report(15000), kVolumeNotLowered);
+    EXPECT_EQ(CountCalls(Log(), true, stuckAt), 3u);
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", ""));
+    EXPECT_EQ(report(10000), kCeilingHeld);
+    for (int raised = 0; raised < 4; ++raised) {
+        SetVolume("0.90");
+        ASSERT_TRUE(WaitFor([&] { return Volume() == "0.50"; }, 10000));
+    }
+    EXPECT_EQ(report(0), -1);
     Stop();
     DestroyWindow(window);
+}
+
+TEST(LimiterWorker_JudgeCycle, ASetHoldsTheCeilingWhenItsAnswerIsAtOrBelowIt) {
+    const struct {
+        bool locked;
+        int32_t current, limit, setAnswer;
+        CeilingState expected;
+    } cases[] = {
+        {false, -1, 50, -1, kCeilingHeld},     {true, -1, 50, -1, kVolumeUnreadable},
+        {true, 50, 50, -1, kCeilingHeld},  // no set was due
+        {true, 70, 50, 50, kCeilingHeld},      {true, 70, 50, 51, kVolumeNotLowered},
+        {true, 70, 50, -1, kVolumeNotLowered},  // refused: no answer
+        {true, 70, -5, 0, kCeilingHeld},        // as low as the tool goes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JudgeCycle(c.locked, c.current, c.limit, c.setAnswer), c.expected)
+            << c.locked << " " << c.current << " " << c.limit << " " << c.setAnswer;
+    }
 }
 
 // Refuses to start the thread, as the system may.

@@ -177,6 +177,14 @@ bool Visible(HWND window);
 HWND FocusOf(HWND window);
 // What the screen shows in area, row by row.
 std::vector<COLORREF> ScreenPixels(const RECT& area);
+inline std::vector<COLORREF> ScreenPixels(HWND window) {
+    RECT area = {};
+    GetWindowRect(window, &area);
+    return ScreenPixels(area);
+}
+// The tip of a notification-area icon, read from the tooltip Wine's shell
+// keeps for the icon's window; "" when there is none.
+std::string TrayTip(HWND icon);
 
 struct BoxContent {
     std::string caption;

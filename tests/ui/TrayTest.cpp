@@ -3,10 +3,12 @@
 // (with the framework's icon loading behind it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "framework/App.h"
 #include "framework/Icon.h"
@@ -28,6 +30,44 @@ int IconWidth(HICON icon) {
 
 // Set for the run at another DPI below: the width the first image must have.
 const char kExpectedWidth[] = "MORVANE_EXPECT_TRAY_ICON";
+
+std::vector<DWORD> IconPixels(HICON icon) {
+    ICONINFO info = {};
+    std::vector<DWORD> pixels(48 * 48);
+    BITMAPINFO format = {};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 48, -48, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    if (!icon || !GetIconInfo(icon, &info)) return {};
+    const HDC screen = GetDC(nullptr);
+    GetDIBits(screen, info.hbmColor, 0, 48, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return pixels;
+}
+
+// The shell as the icon sees it: it refuses while refusals are left, and
+// the flags of each call it takes are kept.
+int g_refusals = 0;
+std::vector<UINT> g_taken;
+bool Shell(DWORD /*message*/, UINT flags) {
+    if (g_refusals > 0) {
+        --g_refusals;
+        return false;
+    }
+    g_taken.push_back(flags);
+    return true;
+}
+
+// The icon in Wine's shell that is not among others, or nullptr; this
+// thread's messages (the icon's timer) run while a test waits for it.
+HWND ShellIcon(const std::vector<HWND>& others = {}) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    for (HWND icon : testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true)) {
+        if (std::find(others.begin(), others.end(), icon) == others.end()) return icon;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -88,7 +128,7 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
     HWND window =
         CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window);
-    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY);
+    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING);
     ASSERT_TRUE(tray.Add(window));
     // The notification area's size at the DPI the program started with.
     EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
@@ -113,6 +153,41 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
         EXPECT_EQ(IconWidth(large.get()), MulDiv(GetSystemMetrics(SM_CXICON), dpi, SystemDpi()));
     }
     EXPECT_TRUE(tray.Remove());
+    DestroyWindow(window);
+}
+
+TEST(Tray_Icon, WhatTheShellRefusesIsGivenAgainUntilItTakesIt) {
+    using testing_support::TrayTip;
+    using testing_support::WaitFor;
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    const std::vector<HWND> others =
+        testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
+    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING, Shell);
+    // A busy shell: two adds refused, and the shell holds no icon either.
+    g_refusals = 4;
+    EXPECT_FALSE(tray.Add(window));
+    ASSERT_TRUE(WaitFor([&] { return ShellIcon(others); }, 5000));
+    EXPECT_EQ(g_refusals, 0);
+    EXPECT_EQ(TrayTip(ShellIcon(others)), "Morvane");
+
+    // A warning refused: its image at once, the rest once the shell takes it.
+    const std::vector<DWORD> usual = IconPixels(tray.icon());
+    g_refusals = 1;
+    EXPECT_FALSE(tray.SetWarning("no volume", "title", "text"));
+    EXPECT_NE(IconPixels(tray.icon()), usual);
+    g_taken.clear();
+    EXPECT_TRUE(WaitFor([&] { return TrayTip(ShellIcon(others)) == "no volume"; }, 5000));
+    ASSERT_FALSE(g_taken.empty());
+    EXPECT_EQ(g_taken.back(), static_cast<UINT>(NIF_TIP | NIF_ICON | NIF_INFO));
+    // Kept through a new add, without a second balloon; then taken back.
+    ASSERT_TRUE(tray.AddAgain());
+    EXPECT_EQ(TrayTip(ShellIcon(others)), "no volume");
+    EXPECT_EQ(g_taken.back(), static_cast<UINT>(NIF_TIP | NIF_ICON));
+    ASSERT_TRUE(tray.SetWarning(nullptr));
+    EXPECT_EQ(IconPixels(tray.icon()), usual);
+    EXPECT_EQ(TrayTip(ShellIcon(others)), "Morvane");
+    tray.Remove();
     DestroyWindow(window);
 }
 
