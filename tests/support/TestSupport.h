@@ -177,11 +177,6 @@ bool Visible(HWND window);
 HWND FocusOf(HWND window);
 // What the screen shows in area, row by row.
 std::vector<COLORREF> ScreenPixels(const RECT& area);
-inline std::vector<COLORREF> ScreenPixels(HWND window) {
-    RECT area = {};
-    GetWindowRect(window, &area);
-    return ScreenPixels(area);
-}
 // The tip of a notification-area icon, read from the tooltip Wine's shell
 // keeps for the icon's window; "" when there is none.
 std::string TrayTip(HWND icon);
@@ -255,6 +250,10 @@ public:
     HWND MainWindow() const;  // shown or not
     // The icons that came after Start: Wine's shell owns their windows.
     std::vector<HWND> TrayIcons() const;
+    std::string TrayTip() const {  // of the one icon; "" when there is not one
+        const std::vector<HWND> icons = TrayIcons();
+        return icons.size() == 1 ? testing_support::TrayTip(icons[0]) : "";
+    }
 
     bool AnswerPrompt(const char* caption, const std::string& password) {
         return testing_support::AnswerPrompt(WaitDialog(caption), password);

@@ -3,7 +3,6 @@
 // (with the framework's icon loading behind it).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -31,45 +30,37 @@ int IconWidth(HICON icon) {
 // Set for the run at another DPI below: the width the first image must have.
 const char kExpectedWidth[] = "MORVANE_EXPECT_TRAY_ICON";
 
+// The colour image's pixels, to tell two images apart.
 std::vector<DWORD> IconPixels(HICON icon) {
     ICONINFO info = {};
     std::vector<DWORD> pixels(48 * 48);
-    BITMAPINFO format = {};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 48, -48, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    if (!icon || !GetIconInfo(icon, &info)) return {};
-    const HDC screen = GetDC(nullptr);
-    GetDIBits(screen, info.hbmColor, 0, 48, pixels.data(), &format, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
+    if (GetIconInfo(icon, &info)) GetBitmapBits(info.hbmColor, 48 * 48 * 4, pixels.data());
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
     return pixels;
 }
 
-// The shell as the icon sees it: it refuses while refusals are left, and
-// the flags of each call it takes are kept.
+// The shell as the icon sees it: it refuses while refusals are left.
 int g_refusals = 0;
-std::vector<UINT> g_taken;
+std::vector<UINT> g_flags;  // of each call
 bool Shell(DWORD /*message*/, UINT flags) {
-    if (g_refusals > 0) {
-        --g_refusals;
-        return false;
-    }
-    g_taken.push_back(flags);
-    return true;
+    g_flags.push_back(flags);
+    return g_refusals-- <= 0;
 }
 
-// The icon in Wine's shell that is not among others, or nullptr; this
-// thread's messages (the icon's timer) run while a test waits for it.
-HWND ShellIcon(const std::vector<HWND>& others = {}) {
+// The one icon in Wine's shell, or nullptr; this thread's messages (the
+// icon's timer) run while a test waits for it.
+HWND ShellIcon() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    for (HWND icon : testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true)) {
-        if (std::find(others.begin(), others.end(), icon) == others.end()) return icon;
-    }
-    return nullptr;
+    const auto icons = testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
+    return icons.empty() ? nullptr : icons[0];
 }
 
 }  // namespace
+
+using testing_support::TrayTip;
+using testing_support::WaitFor;
 
 TEST(Tray_MakeTrayRecord, FillsTheFirstFormOfTheRecord) {
     const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
@@ -128,8 +119,12 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
     HWND window =
         CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window);
-    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING);
-    ASSERT_TRUE(tray.Add(window));
+    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING, Shell);
+    // A busy shell: two adds refused, and it holds no icon either. The icon
+    // comes once the shell takes it.
+    g_refusals = 4;
+    EXPECT_FALSE(tray.Add(window));
+    ASSERT_TRUE(WaitFor([&] { return TrayTip(ShellIcon()) == "Morvane"; }, 5000));
     // The notification area's size at the DPI the program started with.
     EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
     if (const char* expected = getenv(kExpectedWidth)) {
@@ -152,42 +147,18 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
         EXPECT_EQ(IconWidth(little.get()), MulDiv(GetSystemMetrics(SM_CXSMICON), dpi, SystemDpi()));
         EXPECT_EQ(IconWidth(large.get()), MulDiv(GetSystemMetrics(SM_CXICON), dpi, SystemDpi()));
     }
-    EXPECT_TRUE(tray.Remove());
-    DestroyWindow(window);
-}
-
-TEST(Tray_Icon, WhatTheShellRefusesIsGivenAgainUntilItTakesIt) {
-    using testing_support::TrayTip;
-    using testing_support::WaitFor;
-    HWND window =
-        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    const std::vector<HWND> others =
-        testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
-    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING, Shell);
-    // A busy shell: two adds refused, and the shell holds no icon either.
-    g_refusals = 4;
-    EXPECT_FALSE(tray.Add(window));
-    ASSERT_TRUE(WaitFor([&] { return ShellIcon(others); }, 5000));
-    EXPECT_EQ(g_refusals, 0);
-    EXPECT_EQ(TrayTip(ShellIcon(others)), "Morvane");
-
-    // A warning refused: its image at once, the rest once the shell takes it.
+    // A warning refused: its image at once, its tip and balloon once the
+    // shell takes them; then the usual ones again.
     const std::vector<DWORD> usual = IconPixels(tray.icon());
     g_refusals = 1;
     EXPECT_FALSE(tray.SetWarning("no volume", "title", "text"));
     EXPECT_NE(IconPixels(tray.icon()), usual);
-    g_taken.clear();
-    EXPECT_TRUE(WaitFor([&] { return TrayTip(ShellIcon(others)) == "no volume"; }, 5000));
-    ASSERT_FALSE(g_taken.empty());
-    EXPECT_EQ(g_taken.back(), static_cast<UINT>(NIF_TIP | NIF_ICON | NIF_INFO));
-    // Kept through a new add, without a second balloon; then taken back.
-    ASSERT_TRUE(tray.AddAgain());
-    EXPECT_EQ(TrayTip(ShellIcon(others)), "no volume");
-    EXPECT_EQ(g_taken.back(), static_cast<UINT>(NIF_TIP | NIF_ICON));
+    EXPECT_TRUE(WaitFor([&] { return TrayTip(ShellIcon()) == "no volume"; }, 5000));
+    EXPECT_EQ(g_flags.back(), static_cast<UINT>(NIF_TIP | NIF_ICON | NIF_INFO));
     ASSERT_TRUE(tray.SetWarning(nullptr));
     EXPECT_EQ(IconPixels(tray.icon()), usual);
-    EXPECT_EQ(TrayTip(ShellIcon(others)), "Morvane");
-    tray.Remove();
+    EXPECT_EQ(TrayTip(ShellIcon()), "Morvane");
+    EXPECT_TRUE(tray.Remove());
     DestroyWindow(window);
 }
 
