@@ -112,18 +112,9 @@ TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling)
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_EQ(app.TrayIcons().size(), 1u);
     EXPECT_NE(GetAncestor(FocusOf(main), GA_ROOT), main);
-    // Nor does it take keys when it becomes active, as a closed prompt can
-    // leave it: a space would flip the lock.
+    // Disabled: a closed prompt can leave it active on Windows, and a space
+    // would then flip the lock, Alt+F4 close it.
     EXPECT_FALSE(IsWindowEnabled(main));
-    SetForegroundWindow(main);
-    INPUT space[2] = {};
-    for (INPUT& key : space) {
-        key.type = INPUT_KEYBOARD;
-        key.ki.wVk = VK_SPACE;
-    }
-    space[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ASSERT_EQ(SendInput(2, space, sizeof *space), 2u);
-    EXPECT_FALSE(WaitFor([&] { return app.Setting("isLock") != "1"; }, 2000));
     // The icon asks for the password; the window then shows what was loaded.
     ASSERT_TRUE(PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN));
     ASSERT_TRUE(app.AnswerPrompt(kVerifyPrompt, "pw"));
