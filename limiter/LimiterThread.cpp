@@ -15,10 +15,29 @@ const char kStartFailed[] = "Cannot Start New Thread";
 const int kWaitSlices = 10;
 const DWORD kWaitSlice = 100;
 
-void Report(const LimiterStartBlock* block, bool unreadable) {
-    if (block->mainWindow) PostMessageA(block->mainWindow, WM_VOLUMEUNREADABLE, unreadable, 0);
+void Report(const LimiterStartBlock* block, CeilingState state) {
+    if (block->mainWindow) PostMessageA(block->mainWindow, WM_VOLUMEUNREADABLE, state, 0);
 }
 }  // namespace
+
+CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer) {
+    if (!locked) return kCeilingHeld;
+    if (current == -1) return kVolumeUnreadable;
+    // The tool sets no less than 0: a negative ceiling is held at silence.
+    const int32_t reachable = limit < 0 ? 0 : limit;
+    if (current <= limit || (setAnswer != -1 && setAnswer <= reachable)) return kCeilingHeld;
+    return kVolumeNotLowered;
+}
+
+bool CeilingWatch::Update(CeilingState cycle) {
+    m_inARow = cycle != m_last ? 1 : m_inARow < kFailuresToReport ? m_inARow + 1 : m_inARow;
+    m_last = cycle;
+    // One cycle that holds is enough; a failure must last.
+    const bool tell = cycle == kCeilingHeld || m_inARow == kFailuresToReport;
+    if (!tell || cycle == m_told) return false;
+    m_told = cycle;
+    return true;
+}
 
 CLimiterThread::CLimiterThread(AFX_THREADPROC proc, LimiterStartBlock* block)
     : CWinThread(proc, block) {
@@ -29,27 +48,20 @@ UINT CLimiterThread::LimiterLoop(LimiterStartBlock* block) {
     // Released on both ways out, and only when it was taken.
     const ComInitScope com;
     LimiterState& state = State();
-    // Queries in a row that gave no volume, up to the number that is
-    // reported: a missing tool or device would otherwise look like a
-    // ceiling that holds.
-    int failures = 0;
+    // A missing tool or device, or one that ignores the set, would otherwise
+    // look like a ceiling that holds.
+    CeilingWatch watch;
     while (Load(state.running)) {
-        int32_t current = -1;
         const bool locked = Load(state.lock) != 0;
+        int32_t current = -1, limit = 0, setAnswer = -1;
         if (locked) {
             current = GetMasterVolume();
             // Read once, so that the comparison and the command use one value.
-            const int32_t limit = Load(state.limit);
-            if (current != -1 && current > limit) SetMasterVolume(limit);
+            limit = Load(state.limit);
+            if (current != -1 && current > limit) setAnswer = SetMasterVolume(limit);
         }
-        if (locked && current == -1) {
-            if (failures < kFailuresToReport && ++failures == kFailuresToReport)
-                Report(block, true);
-        } else {
-            // With the lock off nothing is held, so nothing is said either.
-            if (failures == kFailuresToReport) Report(block, false);
-            failures = 0;
-        }
+        if (watch.Update(JudgeCycle(locked, current, limit, setAnswer)))
+            Report(block, watch.told());
         for (int slice = 0; slice < kWaitSlices; ++slice) {
             if (!Load(state.running)) return 1;
             Sleep(kWaitSlice);

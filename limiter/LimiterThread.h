@@ -4,16 +4,44 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "framework/Thread.h"
 
 class CLimiterThread;
 
-// Posted to the main window when the volume cannot be held: wParam 1 once
-// kFailuresToReport queries in a row have given no volume, 0 at the first
-// readable volume after that (or when the lock goes off). The worker itself
-// never touches a window.
+// Posted to the main window when the ceiling stops or starts holding, with
+// a CeilingState as wParam: kFailuresToReport cycles in a row that gave no
+// volume, or whose set did not bring it down, are told once; so is the
+// first cycle after that in which the ceiling holds (or the lock goes off).
+// The worker itself never touches a window.
 constexpr UINT WM_VOLUMEUNREADABLE = WM_APP + 1;
 constexpr int kFailuresToReport = 3;
+
+enum CeilingState : WPARAM {
+    kCeilingHeld = 0,
+    kVolumeUnreadable = 1,  // the query gave no volume
+    kVolumeNotLowered = 2,  // the set's answer is above the ceiling, or missing
+};
+
+// What one cycle found: current is the queried volume (-1: none), setAnswer
+// what the set left on the device (-1: none; ignored when no set was due).
+// A volume raised again and again by hand, each time brought down, holds.
+CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer);
+
+// Cycles in a row that failed the same way; says when what is to be told
+// changes.
+class CeilingWatch {
+public:
+    // true when this cycle changed what the main window is to show.
+    bool Update(CeilingState cycle);
+    CeilingState told() const { return m_told; }
+
+private:
+    CeilingState m_told = kCeilingHeld;
+    CeilingState m_last = kCeilingHeld;
+    int m_inARow = 0;
+};
 
 // Handed to the new thread, which frees it when its loop ends.
 struct LimiterStartBlock {

@@ -20,6 +20,13 @@ CString RunTool(const CString& command) {
     const LimiterState& state = State();
     return state.commandPromptBarred ? RunProgram(state.toolPath, command) : RunCommand(command);
 }
+
+// A set is answered in the shape of a query.
+int32_t VolumeFromAnswer(const CString& output) {
+    const CString value = ExtractBetween(output, kVolumeMarker, kValueEnd);
+    if (value.IsEmpty()) return -1;
+    return VolumeFromText(value);
+}
 }  // namespace
 
 CString ExtractBetween(const CString& text, const char* startMarker, const char* endMarker) {
@@ -53,11 +60,8 @@ CString BuildSetCommand(const CString& toolPath, int32_t percent) {
     return command;
 }
 
-int32_t GetMasterVolume() {
-    const CString output = RunTool(BuildQueryCommand(State().toolPath));
-    const CString value = ExtractBetween(output, kVolumeMarker, kValueEnd);
-    if (value.IsEmpty()) return -1;
-    return VolumeFromText(value);
-}
+int32_t GetMasterVolume() { return VolumeFromAnswer(RunTool(BuildQueryCommand(State().toolPath))); }
 
-void SetMasterVolume(int32_t percent) { RunTool(BuildSetCommand(State().toolPath, percent)); }
+int32_t SetMasterVolume(int32_t percent) {
+    return VolumeFromAnswer(RunTool(BuildSetCommand(State().toolPath, percent)));
+}

@@ -21,4 +21,6 @@ CString BuildSetCommand(const CString& toolPath, int32_t percent);
 
 // The master volume in percent, or -1 when the tool did not report it.
 int32_t GetMasterVolume();
-void SetMasterVolume(int32_t percent);
+// Sets the volume; the tool answers with what the device holds afterwards,
+// in percent, or -1 when it gave no answer (a refused change).
+int32_t SetMasterVolume(int32_t percent);

@@ -2,7 +2,9 @@
 """Draws the program's icons and writes them as .ico files.
 
 The picture: a loudspeaker on a blue tile, its sound waves stopped by an
-orange bar, the ceiling the program holds the volume under.
+orange bar, the ceiling the program holds the volume under. The tray icon's
+warning form, shown while the ceiling is not held, has a red tile, no bar
+and no waves, and a yellow exclamation mark beside the loudspeaker.
 
 Each image is drawn at its own size, not scaled from another: the sizes the
 system asks for at 100 % to 200 % display scaling (16, 20, 24 and 32 for the
@@ -12,7 +14,7 @@ so that it stays legible. The images up to 48 pixels are 32-bit bitmaps, which
 every reader of the format takes; the 256 image is a PNG (32-bit RGBA, as
 the format asks), which is what makes it small.
 
-Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico and tray.ico)
+Usage: make-icons.py [OUTPUT_DIR]  (writes main.ico, tray.ico, tray-warning.ico)
 """
 import math
 import os
@@ -24,11 +26,14 @@ TILE = (0x2B, 0x5C, 0xAB)
 SPEAKER = (0xFF, 0xFF, 0xFF)
 WAVE = (0xC8, 0xDC, 0xF5)
 CEILING = (0xF5, 0x9E, 0x1B)
+WARNING_TILE = (0xC6, 0x28, 0x28)
+WARNING_MARK = (0xFF, 0xD8, 0x2E)
 SAMPLES = 4  # per axis, for smooth edges
 
 ICONS = (
-    ("main.ico", (16, 20, 24, 32, 48, 256)),  # the window's and the file's
-    ("tray.ico", (16, 20, 24, 32, 48)),  # the notification area's
+    ("main.ico", (16, 20, 24, 32, 48, 256), False),  # the window's and the file's
+    ("tray.ico", (16, 20, 24, 32, 48), False),  # the notification area's
+    ("tray-warning.ico", (16, 20, 24, 32, 48), True),  # and its warning form
 )
 PNG_FROM = 256  # sizes from here on are stored as PNG
 
@@ -66,9 +71,21 @@ def inside_ceiling(x, y, small):
     return 0.55 <= x <= 0.90 and abs(y - 0.28) <= thickness
 
 
-def colour_at(x, y, small):
+def inside_exclamation(x, y, small):
+    # A stroke and a dot right of the cone, wide enough to stay whole at 16.
+    half = 0.08 if small else 0.06
+    if abs(x - 0.74) > half:
+        return False
+    return 0.16 <= y <= 0.60 or 0.70 <= y <= 0.70 + 2 * half
+
+
+def colour_at(x, y, small, warning):
     if not inside_rounded_square(x, y, 0.22 if small else 0.18):
         return None
+    if warning:
+        if inside_exclamation(x, y, small):
+            return WARNING_MARK
+        return SPEAKER if inside_speaker(x, y) else WARNING_TILE
     if inside_ceiling(x, y, small):
         return CEILING
     if inside_speaker(x, y):
@@ -78,7 +95,7 @@ def colour_at(x, y, small):
     return TILE
 
 
-def render(size):
+def render(size, warning=False):
     small = size <= 20
     pixels = []  # rows top to bottom, (b, g, r, a)
     for row in range(size):
@@ -90,7 +107,7 @@ def render(size):
                 for sx in range(SAMPLES):
                     x = (col + (sx + 0.5) / SAMPLES) / size
                     y = (row + (sy + 0.5) / SAMPLES) / size
-                    colour = colour_at(x, y, small)
+                    colour = colour_at(x, y, small, warning)
                     if colour:
                         covered += 1
                         for i in range(3):
@@ -148,10 +165,10 @@ def png_image(size, pixels):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def ico_bytes(sizes):
+def ico_bytes(sizes, warning):
     images = []
     for size in sizes:
-        pixels = render(size)
+        pixels = render(size, warning)
         images.append(png_image(size, pixels) if size >= PNG_FROM else bitmap_image(size, pixels))
     directory = struct.pack("<HHH", 0, 1, len(sizes))
     offset = len(directory) + 16 * len(sizes)
@@ -166,9 +183,9 @@ def ico_bytes(sizes):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "."
     os.makedirs(out, exist_ok=True)
-    for name, sizes in ICONS:
+    for name, sizes, warning in ICONS:
         with open(os.path.join(out, name), "wb") as f:
-            f.write(ico_bytes(sizes))
+            f.write(ico_bytes(sizes, warning))
 
 
 if __name__ == "__main__":

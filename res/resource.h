@@ -5,10 +5,12 @@
 #define IDD_MORVANE_DIALOG 102
 #define IDD_PASSWORD 132
 
-// Icons: the application's and the notification area's, each in the sizes
-// display scaling asks for (see make-icons.py)
+// Icons: the application's and the notification area's (and its warning
+// form, while the ceiling is not held), each in the sizes display scaling
+// asks for (see make-icons.py)
 #define IDI_MAIN 128
 #define IDI_TRAY 129
+#define IDI_TRAY_WARNING 130
 
 // Controls of the main dialog
 #define IDC_CHECK_LOCK 1011

@@ -29,6 +29,11 @@ const char kUnreadableTitle[] = "无法读取音量";
 const char kUnreadableText[] =
     "音量工具 bin.exe 连续三次没有报告音量，音量上限现在无法保持。"
     "请检查 bin.exe 是否还在，以及是否有可用的音频输出设备。";
+const char kNotLoweredTip[] = "Morvane：无法降低音量，上限未能保持";
+const char kNotLoweredTitle[] = "无法降低音量";
+const char kNotLoweredText[] =
+    "音量高于上限，但连续三次设定音量后，音量仍然没有降到上限以下，音量上限现在无法保持。"
+    "请检查音频设备或其他程序是否阻止了音量的更改。";
 
 constexpr int kLimitMin = 0;
 constexpr int kLimitMax = 100;
@@ -68,7 +73,8 @@ ON_MESSAGE(WM_SETTINGSUNSAVED, OnSettingsUnsaved)
 END_MESSAGE_MAP()
 
 CLimiterDlg::CLimiterDlg(CWnd* pParent)
-    : CDialog(IDD_MORVANE_DIALOG, pParent), m_tray(AfxGetInstanceHandle(), IDI_TRAY) {}
+    : CDialog(IDD_MORVANE_DIALOG, pParent),
+      m_tray(AfxGetInstanceHandle(), IDI_TRAY, IDI_TRAY_WARNING) {}
 
 void CLimiterDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -303,13 +309,12 @@ LRESULT CLimiterDlg::OnWindowPosChanging(WPARAM /*wParam*/, LPARAM lParam) {
 
 LRESULT CLimiterDlg::OnVolumeUnreadable(WPARAM wParam, LPARAM /*lParam*/) {
     // The worker says so once per run of failures, and once when it ends.
-    const bool unreadable = wParam != 0;
-    if (unreadable == m_volumeUnreadable) return 0;
-    m_volumeUnreadable = unreadable;
-    if (unreadable) {
-        m_tray.SetTip(kUnreadableTip, kUnreadableTitle, kUnreadableText);
+    if (wParam == kVolumeUnreadable) {
+        m_tray.SetWarning(kUnreadableTip, kUnreadableTitle, kUnreadableText);
+    } else if (wParam == kVolumeNotLowered) {
+        m_tray.SetWarning(kNotLoweredTip, kNotLoweredTitle, kNotLoweredText);
     } else {
-        m_tray.SetTip(nullptr);
+        m_tray.SetWarning(nullptr);
     }
     return 0;
 }

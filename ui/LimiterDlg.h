@@ -59,8 +59,7 @@ protected:
     // A cancelled start-up prompt with the lock on keeps the window hidden
     // (and unable to take input) until the password is given at the icon.
     bool m_keepHidden = false;
-    bool m_volumeUnreadable = false;  // what the tip says
-    bool m_toldUnsaved = false;       // the one message about unsaved changes
+    bool m_toldUnsaved = false;  // the one message about unsaved changes
 
     DECLARE_MESSAGE_MAP()
 };

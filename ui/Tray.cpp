@@ -89,49 +89,102 @@ UINT TaskbarDpi() {
 
 void CTrayIcon::LoadImageForTaskbar() {
     // At the notification area's size: an icon of the default size would
-    // be scaled twice.
-    UniqueIcon icon(LoadIconForDpi(m_module, m_iconId, SM_CXSMICON, SM_CYSMICON, TaskbarDpi()));
+    // be scaled twice. A warning has an image of its own.
+    const UINT id = m_tip.IsEmpty() ? m_iconId : m_warningIconId;
+    UniqueIcon icon(LoadIconForDpi(m_module, id, SM_CXSMICON, SM_CYSMICON, TaskbarDpi()));
     if (icon) m_icon = std::move(icon);
 }
 
 BOOL CTrayIcon::Add(HWND window) {
     m_window = window;
+    // An elevated window takes no message from a shell of lower integrity
+    // unless it lets it through; the icon would not come back after the
+    // shell restarts. Windows 7 and later.
+    ChangeWindowMessageFilterEx(window, RegisterWindowMessageA("TaskbarCreated"), MSGFLT_ALLOW,
+                                nullptr);
     LoadImageForTaskbar();
-    return Notify(NIM_ADD, kTrayTip);
+    return Retry(Put());
 }
 
 BOOL CTrayIcon::AddAgain() {
     LoadImageForTaskbar();
-    if (Notify(NIM_ADD, kTrayTip)) return KeepTip(TRUE);
-    Notify(NIM_DELETE, "");
-    return KeepTip(Notify(NIM_ADD, kTrayTip));
+    m_added = Notify(NIM_ADD, kTrayTip);
+    if (!m_added) {
+        Notify(NIM_DELETE, "");
+        m_added = Notify(NIM_ADD, kTrayTip);
+    }
+    // The add gave the usual tip and no balloon.
+    m_warningGiven = m_tip.IsEmpty();
+    return Retry(m_added && GiveWarning());
 }
 
 BOOL CTrayIcon::Reload() {
     LoadImageForTaskbar();
-    return KeepTip(Notify(NIM_MODIFY, kTrayTip));
+    m_added = m_added && Notify(NIM_MODIFY, kTrayTip);
+    m_warningGiven = m_tip.IsEmpty();
+    return Retry(m_added ? GiveWarning() : Put());
 }
 
 BOOL CTrayIcon::Remove() {
+    KillTimer(m_window, reinterpret_cast<UINT_PTR>(this));
     const BOOL removed = Notify(NIM_DELETE, "");
+    m_added = false;
     m_icon.reset();
     return removed;
 }
 
-BOOL CTrayIcon::SetTip(const char* tip, const char* balloonTitle, const char* balloonText) {
-    m_tip = tip;
-    NOTIFYICONDATAW record =
-        MakeTipRecord(m_window, tip ? tip : kTrayTip, balloonTitle, balloonText);
-    return Shell_NotifyIconW(NIM_MODIFY, &record);
+BOOL CTrayIcon::SetWarning(const char* tip, const char* balloonTitle, const char* balloonText) {
+    const bool imageChanges = (tip && *tip) == m_tip.IsEmpty();
+    m_tip = tip ? tip : "";
+    m_balloonTitle = balloonText && balloonTitle ? balloonTitle : "";
+    m_balloonText = balloonText ? balloonText : "";
+    if (imageChanges) LoadImageForTaskbar();
+    m_warningGiven = false;
+    // Not there yet: the retry gives the warning with the icon.
+    if (!m_added) return FALSE;
+    return Retry(GiveWarning());
 }
 
-BOOL CTrayIcon::KeepTip(BOOL shown) {
-    if (!shown || m_tip.IsEmpty()) return shown;
-    NOTIFYICONDATAW record = MakeTipRecord(m_window, m_tip, nullptr, nullptr);
-    return Shell_NotifyIconW(NIM_MODIFY, &record);
+BOOL CTrayIcon::Put() {
+    m_added = Notify(NIM_ADD, kTrayTip) || Notify(NIM_MODIFY, kTrayTip);
+    m_warningGiven = m_tip.IsEmpty();
+    return m_added && GiveWarning();
+}
+
+BOOL CTrayIcon::GiveWarning() {
+    if (m_warningGiven) return TRUE;
+    NOTIFYICONDATAW record =
+        MakeTipRecord(m_window, m_tip.IsEmpty() ? kTrayTip : m_tip.c_str(), m_balloonTitle.c_str(),
+                      m_balloonText.IsEmpty() ? nullptr : m_balloonText.c_str());
+    record.uFlags |= NIF_ICON;
+    record.hIcon = m_icon.get();
+    if (m_gate && !m_gate(NIM_MODIFY, record.uFlags)) return FALSE;
+    if (!Shell_NotifyIconW(NIM_MODIFY, &record)) return FALSE;
+    m_warningGiven = true;
+    m_balloonTitle = CString();
+    m_balloonText = CString();
+    return TRUE;
+}
+
+BOOL CTrayIcon::Retry(BOOL done) {
+    // The timer's identifier is the object: the procedure needs nothing else.
+    const UINT_PTR timer = reinterpret_cast<UINT_PTR>(this);
+    if (done) {
+        KillTimer(m_window, timer);
+    } else {
+        SetTimer(m_window, timer, kTrayRetryMs, OnRetryTimer);
+    }
+    return done;
+}
+
+void CALLBACK CTrayIcon::OnRetryTimer(HWND /*window*/, UINT /*message*/, UINT_PTR id,
+                                      DWORD /*time*/) {
+    CTrayIcon* const tray = reinterpret_cast<CTrayIcon*>(id);
+    tray->Retry(tray->Put());
 }
 
 BOOL CTrayIcon::Notify(DWORD message, const char* tip) {
     NOTIFYICONDATAA record = MakeTrayRecord(m_window, m_icon.get(), tip);
+    if (m_gate && !m_gate(message, record.uFlags)) return FALSE;
     return Shell_NotifyIconA(message, &record);
 }

@@ -48,13 +48,23 @@ NOTIFYICONDATAW MakeTipRecord(HWND window, const char* tip, const char* balloonT
 // notification area: not always the screen of our window.
 UINT TaskbarDpi();
 
+// Stands between the icon and the shell in tests: false refuses the call
+// (an NIM_* message with the record's NIF_* flags), as a shell that is busy
+// at sign-in, or gone while it starts again, does.
+using TrayGate = bool (*)(DWORD message, UINT flags);
+
 // The notification-area icon of one window, tip "Morvane", mouse events
 // sent to it as WM_TRAYNOTIFY. Its image is always loaded at TaskbarDpi().
+// What the shell refuses is given again every kTrayRetryMs until it is
+// taken (the icon, then its warning), on a timer of the window's own.
 class CTrayIcon {
 public:
-    CTrayIcon(HINSTANCE module, UINT iconId) : m_module(module), m_iconId(iconId) {}
+    CTrayIcon(HINSTANCE module, UINT iconId, UINT warningIconId, TrayGate gate = nullptr)
+        : m_module(module), m_iconId(iconId), m_warningIconId(warningIconId), m_gate(gate) {}
+    ~CTrayIcon() { KillTimer(m_window, reinterpret_cast<UINT_PTR>(this)); }
 
-    // NIM_ADD for window; TRUE when the shell took it.
+    // NIM_ADD for window; TRUE when the shell took it at once. Also lets the
+    // shell's TaskbarCreated through to an elevated window.
     BOOL Add(HWND window);
     // After the shell has started again or the scaling changed (both send
     // TaskbarCreated), with the image loaded again: a new shell has
@@ -65,25 +75,38 @@ public:
     BOOL Reload();
     // NIM_DELETE; the window keeps no icon afterwards.
     BOOL Remove();
-    // A new tip (nullptr: the usual one) and, with balloonText, one balloon.
-    // The tip stays through AddAgain and Reload; the balloon is not shown again.
-    BOOL SetTip(const char* tip, const char* balloonTitle = nullptr,
-                const char* balloonText = nullptr);
+    // While the ceiling is not held: the warning image, tip and, with
+    // balloonText, one balloon. nullptr: the usual image and tip again. The
+    // warning stays through AddAgain and Reload; the balloon is shown again
+    // only when the shell refused it.
+    BOOL SetWarning(const char* tip, const char* balloonTitle = nullptr,
+                    const char* balloonText = nullptr);
 
     // The image the shell was last given (it keeps a copy of its own).
     HICON icon() const { return m_icon.get(); }
 
 private:
+    static void CALLBACK OnRetryTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
     BOOL Notify(DWORD message, const char* tip);
     // The image at the notification area's size; the old one stays if the
     // new one cannot be loaded.
     void LoadImageForTaskbar();
-    // After an add or a modify that gave the shell the usual tip: ours again.
-    BOOL KeepTip(BOOL shown);
+    // NIM_ADD, or a shell that holds the icon already (an add that timed
+    // out may still have been taken); then the warning, if any.
+    BOOL Put();
+    // The warning's image, tip and balloon, when the shell still lacks them.
+    BOOL GiveWarning();
+    BOOL Retry(BOOL done);
 
     HINSTANCE m_module;
-    UINT m_iconId;
+    UINT m_iconId, m_warningIconId;
+    TrayGate m_gate;
     HWND m_window = nullptr;
     UniqueIcon m_icon;
-    CString m_tip;  // set by SetTip; empty for the usual one
+    bool m_added = false;                   // the shell holds the icon
+    bool m_warningGiven = true;             // the shell shows m_tip, or nothing is to be shown
+    CString m_tip;                          // the warning's; empty for the usual one
+    CString m_balloonTitle, m_balloonText;  // a balloon not yet shown
 };
+
+constexpr UINT kTrayRetryMs = 1000;

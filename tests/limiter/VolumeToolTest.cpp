@@ -111,7 +111,7 @@ TEST_F(FakeTool, RawAnswersFollowTheMarkers) {
 }
 
 TEST_F(FakeTool, SetSendsTheIntegerPercentage) {
-    SetMasterVolume(40);
+    EXPECT_EQ(SetMasterVolume(40), 40);  // what the tool answers
     EXPECT_EQ(ReadFile(dir / "fake-volume.txt"), "0.40");
     EXPECT_EQ(GetMasterVolume(), 40);
     const std::string log = ReadFile(dir / "fake-log.txt");
@@ -137,9 +137,12 @@ protected:
 
 TEST_F(RealToolInAwkwardFolder, PathsWithSpacesAmpersandsAndParenthesesWork) {
     EXPECT_EQ(GetMasterVolume(), 33);
-    SetMasterVolume(12);
+    EXPECT_EQ(SetMasterVolume(12), 12);
     EXPECT_FLOAT_EQ(DeviceLevel(dir.wpath()), 0.12f);
     EXPECT_EQ(GetMasterVolume(), 12);
+    // A refused set answers nothing.
+    ASSERT_TRUE(WriteFile(dir / "device-mode.txt", "refuse-set"));
+    EXPECT_EQ(SetMasterVolume(5), -1);
 }
 
 }  // namespace

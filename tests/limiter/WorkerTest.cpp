@@ -274,6 +274,21 @@ TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
     // With the lock off nothing is held: the report is taken back.
     Store(State().lock, 0);
     EXPECT_EQ(report(5000), 0);
+    // Sets that do not take, three cycles in a row, are said as such; the
+    // first that takes ends it. A volume raised by hand again and again,
+    // and brought down each time, is no failure.
+    Store(State().limit, 50);
+    SetVolume("0.70");
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", "stuck"));
+    Store(State().lock, 1);
+    EXPECT_EQ(report(15000), kVolumeNotLowered);
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", ""));
+    EXPECT_EQ(report(10000), kCeilingHeld);
+    for (int raised = 0; raised < 4; ++raised) {
+        SetVolume("0.90");
+        ASSERT_TRUE(WaitFor([&] { return Volume() == "0.50"; }, 10000));
+    }
+    EXPECT_EQ(report(0), -1);
     Stop();
     DestroyWindow(window);
 }
@@ -298,11 +313,17 @@ TEST_F(LimiterWorker, WithTheRealToolHoldsASecondOutputAndSaysWhenNoOutputIsLeft
         [&] {
             return PeekMessageA(&msg, window, WM_VOLUMEUNREADABLE, WM_VOLUMEUNREADABLE,
                                 PM_REMOVE) &&
-                   msg.wParam == 1;
+                   msg.wParam == kVolumeUnreadable;
         },
         15000));
     Stop();
     DestroyWindow(window);
+}
+
+TEST(LimiterWorker_JudgeCycle, ASetHoldsTheCeilingWhenItsAnswerIsAtOrBelowIt) {
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 50), kCeilingHeld);
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 51), kVolumeNotLowered);
+    EXPECT_EQ(JudgeCycle(true, 70, -5, 0), kCeilingHeld);  // as low as the tool goes
 }
 
 // Refuses to start the thread, as the system may.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "framework/Handles.h"
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
 
@@ -123,6 +124,32 @@ std::vector<COLORREF> ScreenPixels(const RECT& area) {
     }
     ReleaseDC(nullptr, screen);
     return pixels;
+}
+
+std::string TrayTip(HWND icon) {
+    // The shell's tooltip writes the text into memory of the shell's own.
+    DWORD shell = 0;
+    GetWindowThreadProcessId(icon, &shell);
+    const UniqueHandle process(
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell));
+    TTTOOLINFOW tool = {};
+    BYTE* const remote = static_cast<BYTE*>(VirtualAllocEx(
+        process.get(), nullptr, sizeof tool + 2048, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    tool.cbSize = sizeof tool;
+    tool.hwnd = icon;
+    tool.uId = reinterpret_cast<UINT_PTR>(icon);
+    tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof tool);
+    wchar_t text[1024] = L"";
+    for (HWND tooltip : FindWindows(shell, "tooltips_class32", nullptr, false)) {
+        // A balloon is a tooltip for the same window, with the balloon's text.
+        if (!remote || text[0] || GetWindowLongW(tooltip, GWL_STYLE) & TTS_BALLOON) continue;
+        WriteProcessMemory(process.get(), remote, &tool, sizeof tool, nullptr);
+        WriteProcessMemory(process.get(), tool.lpszText, L"", sizeof(wchar_t), nullptr);
+        Send(tooltip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process.get(), tool.lpszText, text, sizeof text - 2, nullptr);
+    }
+    if (remote) VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    return Narrow(text);
 }
 
 BoxContent ReadMessageBox(HWND box) {

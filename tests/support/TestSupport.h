@@ -179,6 +179,9 @@ bool Visible(HWND window);
 HWND FocusOf(HWND window);
 // What the screen shows in area, row by row.
 std::vector<COLORREF> ScreenPixels(const RECT& area);
+// The tip of a notification-area icon, read from the tooltip Wine's shell
+// keeps for the icon's window; "" when there is none.
+std::string TrayTip(HWND icon);
 
 struct BoxContent {
     std::string caption;
@@ -249,6 +252,10 @@ public:
     HWND MainWindow() const;  // shown or not
     // The icons that came after Start: Wine's shell owns their windows.
     std::vector<HWND> TrayIcons() const;
+    std::string TrayTip() const {  // of the one icon; "" when there is not one
+        const std::vector<HWND> icons = TrayIcons();
+        return icons.size() == 1 ? testing_support::TrayTip(icons[0]) : "";
+    }
 
     bool AnswerPrompt(const char* caption, const std::string& password) {
         return testing_support::AnswerPrompt(WaitDialog(caption), password);

@@ -9,7 +9,8 @@
 //                    "binary" (bytes 0-255, NULs among them, before the
 //                    answer), "binary-tail" (the answer, then those bytes),
 //                    "error" (a failure on standard error, exit code 1, as
-//                    the real tool reports a missing device), "handles"
+//                    the real tool reports a missing device), "stuck" (a
+//                    set changes nothing, as a device that ignores it), "handles"
 //                    ("inherited:" and the inheritable handles it holds
 //                    besides its standard ones, then "input:" and the
 //                    file type of its standard input, instead of the answer).
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: fakevol -multimedia [-v N]\n");
         return 2;
     }
-    if (argc >= 4 && strcmp(argv[2], "-v") == 0) {
+    if (argc >= 4 && strcmp(argv[2], "-v") == 0 && mode != "stuck") {
         char value[32];
         snprintf(value, sizeof value, "%.2f", atoi(argv[3]) / 100.0);
         WriteFile(dir + L"fake-volume.txt", value);

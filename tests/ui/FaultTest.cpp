@@ -132,9 +132,19 @@ TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     ASSERT_TRUE(app.SetToolVolume("0.80"));
     const size_t callsBefore = app.ToolCalls().size();
     // A few cycles without a tool: no crash, no message box, nothing run,
-    // and a balloon (a visible tooltip window under Wine) says so.
-    EXPECT_TRUE(
-        WaitFor([&] { return !FindWindows(0, "tooltips_class32", nullptr).empty(); }, kTimeout));
+    // and a balloon (a visible tooltip window under Wine) says so. So does
+    // the tip, also once the icon is added again for a new shell and loaded
+    // again for a new scaling.
+    const char kUnreadableTip[] = "Morvane：无法读取音量，上限未能保持";
+    const std::vector<HWND> icon = app.TrayIcons();
+    ASSERT_TRUE(WaitFor([&] { return app.TrayTip() == kUnreadableTip; }, kTimeout));
+    ASSERT_TRUE(PostMessageA(main, RegisterWindowMessageA("TaskbarCreated"), 0, 0));
+    EXPECT_TRUE(WaitFor([&] { return app.TrayIcons() != icon && app.TrayTip() == kUnreadableTip; },
+                        kTimeout));
+    RECT frame = {};
+    GetWindowRect(main, &frame);
+    Send(main, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&frame));
+    EXPECT_EQ(app.TrayTip(), kUnreadableTip);
     EXPECT_FALSE(WaitFor([&] { return !app.Running(); }, 4500));
     EXPECT_TRUE(Answers(main));
     EXPECT_EQ(FindWindows(app.pid(), "#32770", nullptr).size(), 1u) << "a message box appeared";
@@ -149,6 +159,7 @@ TEST(Fault_Tool, DeletedOrReplacedToolIsPickedUpAgain) {
     // And by a working tool again: the next cycle finds and uses it.
     ASSERT_TRUE(app.InstallTool());
     ASSERT_TRUE(WaitFor([&] { return HasSet(app, "50"); }, kTimeout));
+    EXPECT_TRUE(WaitFor([&] { return app.TrayTip() == "Morvane"; }, kTimeout));
     ASSERT_TRUE(app.Close(main));
 }
 

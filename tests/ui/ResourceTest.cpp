@@ -211,7 +211,9 @@ TEST(Resources_Icons, MainAndTrayIconsHaveTheirSizes) {
         int id;
         std::vector<int> sizes;
     };
-    const Case cases[] = {{IDI_MAIN, {16, 20, 24, 32, 48, 256}}, {IDI_TRAY, {16, 20, 24, 32, 48}}};
+    const Case cases[] = {{IDI_MAIN, {16, 20, 24, 32, 48, 256}},
+                          {IDI_TRAY, {16, 20, 24, 32, 48}},
+                          {IDI_TRAY_WARNING, {16, 20, 24, 32, 48}}};
     for (const std::string& path : Modules()) {
         Module module(path);
         ASSERT_TRUE(module.get()) << path;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "framework/App.h"
 #include "framework/Icon.h"
@@ -29,7 +30,37 @@ int IconWidth(HICON icon) {
 // Set for the run at another DPI below: the width the first image must have.
 const char kExpectedWidth[] = "MORVANE_EXPECT_TRAY_ICON";
 
+// The colour image's pixels, to tell two images apart.
+std::vector<DWORD> IconPixels(HICON icon) {
+    ICONINFO info = {};
+    std::vector<DWORD> pixels(48 * 48);
+    if (GetIconInfo(icon, &info)) GetBitmapBits(info.hbmColor, 48 * 48 * 4, pixels.data());
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return pixels;
+}
+
+// The shell as the icon sees it: it refuses while refusals are left.
+int g_refusals = 0;
+std::vector<UINT> g_flags;  // of each call
+bool Shell(DWORD /*message*/, UINT flags) {
+    g_flags.push_back(flags);
+    return g_refusals-- <= 0;
+}
+
+// The one icon in Wine's shell, or nullptr; this thread's messages (the
+// icon's timer) run while a test waits for it.
+HWND ShellIcon() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    const auto icons = testing_support::FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
+    return icons.empty() ? nullptr : icons[0];
+}
+
 }  // namespace
+
+using testing_support::TrayTip;
+using testing_support::WaitFor;
 
 TEST(Tray_MakeTrayRecord, FillsTheFirstFormOfTheRecord) {
     const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
@@ -88,8 +119,12 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
     HWND window =
         CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window);
-    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY);
-    ASSERT_TRUE(tray.Add(window));
+    CTrayIcon tray(GetModuleHandleA(nullptr), IDI_TRAY, IDI_TRAY_WARNING, Shell);
+    // A busy shell: two adds refused, and it holds no icon either. The icon
+    // comes once the shell takes it.
+    g_refusals = 4;
+    EXPECT_FALSE(tray.Add(window));
+    ASSERT_TRUE(WaitFor([&] { return TrayTip(ShellIcon()) == "Morvane"; }, 5000));
     // The notification area's size at the DPI the program started with.
     EXPECT_EQ(IconWidth(tray.icon()), GetSystemMetrics(SM_CXSMICON));
     if (const char* expected = getenv(kExpectedWidth)) {
@@ -112,6 +147,17 @@ TEST(Tray_Icon, LoadsTheImageForTheDpi) {
         EXPECT_EQ(IconWidth(little.get()), MulDiv(GetSystemMetrics(SM_CXSMICON), dpi, SystemDpi()));
         EXPECT_EQ(IconWidth(large.get()), MulDiv(GetSystemMetrics(SM_CXICON), dpi, SystemDpi()));
     }
+    // A warning refused: its image at once, its tip and balloon once the
+    // shell takes them; then the usual ones again.
+    const std::vector<DWORD> usual = IconPixels(tray.icon());
+    g_refusals = 1;
+    EXPECT_FALSE(tray.SetWarning("no volume", "title", "text"));
+    EXPECT_NE(IconPixels(tray.icon()), usual);
+    EXPECT_TRUE(WaitFor([&] { return TrayTip(ShellIcon()) == "no volume"; }, 5000));
+    EXPECT_EQ(g_flags.back(), static_cast<UINT>(NIF_TIP | NIF_ICON | NIF_INFO));
+    ASSERT_TRUE(tray.SetWarning(nullptr));
+    EXPECT_EQ(IconPixels(tray.icon()), usual);
+    EXPECT_EQ(TrayTip(ShellIcon()), "Morvane");
     EXPECT_TRUE(tray.Remove());
     DestroyWindow(window);
 }
