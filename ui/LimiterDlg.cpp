@@ -22,7 +22,7 @@ const char kUnusableFolderText[] =
 const char kWarningCaption[] = "警告";
 const char kUnsavedText[] =
     "无法在文件夹 %s 中保存设置（config.ini）。滑块和开关的改动在本次运行中有效，"
-    "但不会保留到下次启动。";
+    "但如果一直无法保存，就不会保留到下次启动。";
 // Within the tip's 63 bytes in code page 936.
 const char kUnreadableTip[] = "Morvane：无法读取音量，上限未能保持";
 const char kUnreadableTitle[] = "无法读取音量";
