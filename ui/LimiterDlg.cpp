@@ -47,8 +47,6 @@ constexpr DWORD kWorkerGraceMs = 1500;
 constexpr UINT_PTR kSettingsTimerId = 1;
 constexpr UINT kSettingsCheckMs = 1000;
 
-// What the shell sends every top-level window when it starts again.
-const UINT WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated");
 // Posted to ourselves (WM_APP + 1 is the worker's).
 constexpr UINT WM_SETTINGSUNSAVED = WM_APP + 2;
 

@@ -26,6 +26,8 @@ void CopyWideText(wchar_t (&field)[N], const char* text, size_t byteLimit = N) {
 
 }  // namespace
 
+const UINT WM_TASKBARCREATED = RegisterWindowMessageA("TaskbarCreated");
+
 void CopyTrayTip(char* field, size_t fieldSize, const char* tip) {
     if (fieldSize == 0) return;
     size_t length = 0;
@@ -100,8 +102,7 @@ BOOL CTrayIcon::Add(HWND window) {
     // An elevated window takes no message from a shell of lower integrity
     // unless it lets it through; the icon would not come back after the
     // shell restarts. Windows 7 and later.
-    ChangeWindowMessageFilterEx(window, RegisterWindowMessageA("TaskbarCreated"), MSGFLT_ALLOW,
-                                nullptr);
+    ChangeWindowMessageFilterEx(window, WM_TASKBARCREATED, MSGFLT_ALLOW, nullptr);
     LoadImageForTaskbar();
     return Retry(Put());
 }

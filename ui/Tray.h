@@ -17,6 +17,8 @@
 constexpr UINT kTrayIconId = 100;
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 100;
 constexpr UINT kTrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+// What the shell sends every top-level window when it starts again.
+extern const UINT WM_TASKBARCREATED;
 
 // The record in its first and smallest form, which every shell accepts: 88
 // bytes in a 32-bit program. Only the first 64 bytes of the tip are part of
