@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -219,10 +220,16 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     wchar_t elsewhere[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, elsewhere);
-    const BOOL started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
-                         CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                                        elsewhere, &startup.StartupInfo, &m_process);
+    // Wine's process creation fails now and then under load (error 1359)
+    // and works when asked again; a start that fails three times is a fault.
+    BOOL started = FALSE;
+    for (int attempt = 0; !started && attempt < 3; ++attempt) {
+        started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
+                  CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                 CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                 elsewhere, &startup.StartupInfo, &m_process);
+        if (!started) fprintf(stderr, "CreateProcessW: error %lu\n", GetLastError());
+    }
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started) return false;
     if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
