@@ -8,6 +8,7 @@
 
 #include "framework/Handles.h"
 #include "framework/RecordSize.h"
+#include "limiter/ProcessGuard.h"
 
 namespace {
 
@@ -92,7 +93,10 @@ bool StartInJob(const CString& program, const CString& line, bool inJob, Child& 
     // Suspended until it is in the job, so that nothing it starts escapes.
     // No console either: where a terminal program hosts new consoles, it
     // shows a window for one whatever SW_HIDE says.
-    if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE,
+    // Guarded, the interpreter is made as guarded as we are; what it starts
+    // in turn takes the guard from the token it inherits from us.
+    if (!CreateProcessA(program, commandLine.data(), GuardedProcessAttributes(),
+                        GuardedThreadAttributes(), TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         nullptr, &startup.StartupInfo, &process)) {
         return false;

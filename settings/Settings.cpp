@@ -11,6 +11,7 @@
 #include <mbstring.h>
 
 #include "framework/App.h"
+#include "framework/Security.h"
 #include "settings/LimiterState.h"
 
 namespace {
@@ -22,6 +23,15 @@ const DWORD kValueBufferSize = 500;
 // A save takes milliseconds; a holder slower than this is stuck, and our
 // write goes ahead rather than be lost.
 const DWORD kLockWaitMs = 5000;
+const DWORD kLockRetryMs = 100;
+// All that waiting on the lock and releasing it needs.
+const DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+// Whoever makes the lock first, any account, elevated or not, it stays one
+// that every other copy may wait on and release; its owner cannot take that
+// back either. Made as the process starts (see g_view).
+KernelObjectSecurity* const g_lockSecurity =
+    new KernelObjectSecurity{{WinWorldSid, kLockRights | READ_CONTROL},
+                             {WinCreatorOwnerRightsSid, kLockRights | READ_CONTROL}};
 
 // Windows' profile functions take a UTF-8 byte-order mark for part of the
 // first line: a "[user]" behind it is not found, every value reads as
@@ -226,20 +236,35 @@ bool WriteSetting(const char* key, const char* value) {
     return true;
 }
 
-SettingsFileLock::SettingsFileLock(const char* iniPath) {
+CString SettingsLockName(const char* iniPath) {
     // Mutex names take no backslashes: the file is named by a hash of its
-    // upper-cased path, so that two spellings of one path meet.
+    // upper-cased path, so that two spellings of one path meet. Global, so
+    // that copies in other sessions (another account signed in, a remote
+    // desktop) meet there too.
     std::string path(iniPath);
     if (!path.empty()) CharUpperBuffA(&path[0], static_cast<DWORD>(path.size()));
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
     for (const unsigned char c : path) hash = (hash ^ c) * 1099511628211ull;
     CString name;
-    name.Format("Local\\Morvane.settings.%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+    name.Format("Global\\Morvane.settings.%08lx%08lx", static_cast<unsigned long>(hash >> 32),
                 static_cast<unsigned long>(hash & 0xFFFFFFFFu));
-    m_mutex.reset(CreateMutexA(nullptr, FALSE, name));
-    // Without the lock the write still happens, as it did before locking.
+    return name;
+}
+
+SettingsFileLock::SettingsFileLock(const char* iniPath) {
+    const CString name = SettingsLockName(iniPath);
+    const DWORD deadline = GetTickCount() + kLockWaitMs;
+    // A copy refused the lock waits as for a held one; without it after
+    // that, the write still happens, as it did before locking.
+    for (;;) {
+        m_mutex.reset(CreateMutexExA(g_lockSecurity->attributes(), name, 0, kLockRights));
+        if (m_mutex || GetLastError() != ERROR_ACCESS_DENIED) break;
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0) return;
+        Sleep(kLockRetryMs);
+    }
     if (!m_mutex) return;
-    const DWORD wait = WaitForSingleObject(m_mutex.get(), kLockWaitMs);
+    const LONG left = static_cast<LONG>(deadline - GetTickCount());
+    const DWORD wait = WaitForSingleObject(m_mutex.get(), left > 0 ? left : 0);
     // An abandoned lock is ours: its holder ended, perhaps in mid-write, and
     // our write puts a whole file back.
     m_held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;

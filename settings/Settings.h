@@ -34,6 +34,8 @@ bool WriteSetting(const char* key, const char* value);
 // see a cut file and write that back. This lock, named after the file's
 // path, is held around each write and each load; a holder that does not let
 // go within a few seconds is not waited for, so no save is ever lost to it.
+// The lock's name for the file at iniPath, in the global namespace.
+CString SettingsLockName(const char* iniPath);
 class SettingsFileLock {
 public:
     explicit SettingsFileLock(const char* iniPath);

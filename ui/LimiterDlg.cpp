@@ -8,6 +8,7 @@
 #include "framework/Icon.h"
 #include "limiter/CommandRunner.h"
 #include "limiter/LimiterThread.h"
+#include "limiter/ProcessGuard.h"
 #include "res/resource.h"
 #include "settings/LimiterState.h"
 #include "settings/Settings.h"
@@ -53,6 +54,8 @@ constexpr UINT WM_SETTINGSUNSAVED = WM_APP + 2;
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CLimiterDlg, CDialog)
+// Ahead of the buttons' entries: a hidden window drops commands first.
+ON_MESSAGE(WM_COMMAND, OnCommand)
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_WM_DESTROY()
@@ -100,6 +103,12 @@ BOOL CLimiterDlg::OnInitDialog() {
         PostQuitMessage(0);
         return TRUE;
     }
+    // Guarded before the worker and its first command are made.
+    UpdateGuard();
+    // A guarded program cannot be ended by hand, so it must not stay ended
+    // after a crash or a hang either; nor after the installer replaced it.
+    // Not after a restart for an update: the Startup folder starts it then.
+    RegisterApplicationRestart(nullptr, RESTART_NO_REBOOT);
     // From now on, the prompt's wait included: a hidden copy must follow
     // the ceiling set in another.
     ::SetTimer(m_hWnd, kSettingsTimerId, kSettingsCheckMs, nullptr);
@@ -115,6 +124,8 @@ BOOL CLimiterDlg::OnInitDialog() {
     Store(state.running, 0);
     state.commandPromptBarred = CommandPromptBarred();
     StartLimiter();
+    // Its thread too, where the system gave it another descriptor.
+    UpdateGuard();
 
     CPasswordDlg prompt;
     prompt.m_nMode = state.password.IsEmpty() ? CPasswordDlg::kModeSet : CPasswordDlg::kModeVerify;
@@ -127,12 +138,13 @@ BOOL CLimiterDlg::OnInitDialog() {
             PostQuitMessage(0);
             return TRUE;
         }
-        m_keepHidden = true;
-        // Hidden windows can still be active and take keys: a space would
-        // reach the lock's check box.
-        ::EnableWindow(m_hWnd, FALSE);
+        HideBehindPassword();
+    } else {
+        m_keepHidden = false;
     }
     state.ready = 1;
+    // A first start has just set the password.
+    UpdateGuard();
 
     ShowSettings();
     // FALSE: no control of a hidden window gets the focus.
@@ -170,7 +182,35 @@ void CLimiterDlg::OnSettingsTimer() {
     // Not in the middle of a drag: the thumb would jump from under the
     // mouse. The file is looked at again once it is let go.
     if (::GetCapture() == m_slider.m_hWnd) return;
-    if (TakeSettingsChanges() & (kSettingLimit | kSettingLock)) ShowSettings();
+    const unsigned taken = TakeSettingsChanges();
+    if (taken & (kSettingLimit | kSettingLock)) ShowSettings();
+    if (taken & (kSettingLock | kSettingPassword)) UpdateGuard();
+}
+
+void CLimiterDlg::UpdateGuard() {
+    const LimiterState& state = State();
+    SetProcessGuard(!state.password.IsEmpty() && Load(state.lock) != 0);
+}
+
+void CLimiterDlg::HideBehindPassword() {
+    m_keepHidden = true;
+    // Hidden windows can still be active and take keys: a space would reach
+    // the lock's check box.
+    ::EnableWindow(m_hWnd, FALSE);
+    ShowWindow(SW_HIDE);
+}
+
+LRESULT CLimiterDlg::OnCommand(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    // Hidden, no person can click anything here, but a script can still
+    // send commands: a ticked lock box is undone, and the close box, Alt+F4,
+    // the system menu's Close and taskkill without /F, which all end in
+    // IDCANCEL, end nothing. Only the password lets anyone out.
+    if (m_keepHidden) {
+        ShowSettings();
+    } else {
+        SetMsgHandled(false);
+    }
+    return 0;
 }
 
 void CLimiterDlg::ShowSettings() {
@@ -198,6 +238,11 @@ void CLimiterDlg::OnPaint() {
 HCURSOR CLimiterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon.get()); }
 
 void CLimiterDlg::OnHScroll(UINT nSBCode, UINT nPos, CWnd* pScrollBar) {
+    // As for the commands: hidden, a moved slider goes back.
+    if (m_keepHidden) {
+        ShowSettings();
+        return;
+    }
     const int position = m_slider.GetPos();
     Store(State().limit, position);
     SetDlgItemInt(IDC_STATIC_VALUE, static_cast<UINT>(position), TRUE);
@@ -211,6 +256,7 @@ void CLimiterDlg::OnCheckLock() {
     const LRESULT checked = SendDlgItemMessage(IDC_CHECK_LOCK, BM_GETCHECK);
     Store(State().lock, checked == BST_CHECKED ? 1 : 0);
     SaveChanges(kSettingLock);
+    UpdateGuard();
 }
 
 void CLimiterDlg::SaveChanges(unsigned keys) {
@@ -237,6 +283,8 @@ void CLimiterDlg::OnButtonPassword() {
     CPasswordDlg prompt;
     prompt.m_nMode = CPasswordDlg::kModeChange;
     prompt.DoModal();
+    // An empty new password removes it.
+    UpdateGuard();
 }
 
 void CLimiterDlg::StartLimiter() { ::StartLimiter(m_hWnd); }
@@ -284,10 +332,8 @@ void CLimiterDlg::RestoreFromTray() {
     CPasswordDlg prompt;
     prompt.m_nMode = CPasswordDlg::kModeVerify;
     if (prompt.DoModal() != IDOK) return;
-    if (m_keepHidden) {
-        m_keepHidden = false;
-        ::EnableWindow(m_hWnd, TRUE);
-    }
+    m_keepHidden = false;
+    ::EnableWindow(m_hWnd, TRUE);
     ShowWindow(SW_SHOWNORMAL);
     SetForegroundWindow();
 }
@@ -320,7 +366,7 @@ LRESULT CLimiterDlg::OnVolumeUnreadable(WPARAM wParam, LPARAM /*lParam*/) {
 void CLimiterDlg::OnSize(UINT nType, int cx, int cy) {
     // Hidden, the window has no taskbar button either: the icon is the way back.
     if (nType == SIZE_MINIMIZED) {
-        ShowWindow(SW_HIDE);
+        HideBehindPassword();
         return;
     }
     CDialog::OnSize(nType, cx, cy);

@@ -39,6 +39,7 @@ protected:
     LRESULT OnWindowPosChanging(WPARAM wParam, LPARAM lParam);
     LRESULT OnVolumeUnreadable(WPARAM wParam, LPARAM lParam);
     LRESULT OnSettingsUnsaved(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
 
     // Writes the changed settings (kSettingLimit, kSettingLock) at once, so
     // that a killed program or a lost power supply loses nothing; says once
@@ -48,6 +49,11 @@ protected:
     void OnSettingsTimer();
     // Shows limit and lock of State() in the controls.
     void ShowSettings();
+    // Guards the process while a password is stored and the lock is on,
+    // whichever copy set them; lifts the guard otherwise.
+    void UpdateGuard();
+    // Hides the window until the password is given at the icon.
+    void HideBehindPassword();
 
     // The window's big and small icons at the sizes for dpi (0: the system's).
     void LoadIcons(UINT dpi);
@@ -56,9 +62,12 @@ protected:
     UniqueIcon m_hIcon;
     UniqueIcon m_hSmallIcon;
     CTrayIcon m_tray;
-    // A cancelled start-up prompt with the lock on keeps the window hidden
-    // (and unable to take input) until the password is given at the icon.
-    bool m_keepHidden = false;
+    // Hidden behind the password: until the start-up prompt is passed, and
+    // after a cancelled one or a minimise until the password is given at the
+    // icon. The window then stays hidden and disabled, and ignores what only
+    // a person at it may do (close, lock, slider), which a script can still
+    // send it.
+    bool m_keepHidden = true;
     bool m_toldUnsaved = false;  // the one message about unsaved changes
 
     DECLARE_MESSAGE_MAP()

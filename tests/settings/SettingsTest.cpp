@@ -326,11 +326,23 @@ TEST(Settings_FileLock, WritersInOtherProcessesWaitAndLoseNoKey) {
     {
         const SettingsFileLock lock(ini.c_str());
         ASSERT_TRUE(lock.held());
+        // Copies in every session and account meet at the lock, whoever
+        // made it: each may wait on it and release it, none may change that.
+        const CString name = SettingsLockName(ini.c_str());
+        EXPECT_EQ(std::string(name).rfind("Global\\", 0), 0u) << name;
+        HANDLE mutex = OpenMutexA(READ_CONTROL, FALSE, name);
+        const DWORD everyone = GrantedTo(mutex, WinWorldSid);
+        EXPECT_EQ(everyone & (SYNCHRONIZE | MUTEX_MODIFY_STATE),
+                  DWORD(SYNCHRONIZE | MUTEX_MODIFY_STATE));
+        EXPECT_EQ(everyone & WRITE_DAC, 0u);
+        EXPECT_EQ(GrantedTo(mutex, WinCreatorOwnerRightsSid) & WRITE_DAC, 0u);
+        CloseHandle(mutex);
         // Inherited by the writers; this process has read its filter already.
         SetEnvironmentVariableA("MORVANE_WRITER_INI", ini.c_str());
         SetEnvironmentVariableA("GTEST_FILTER", "Settings_FileLock.*");
         for (Process& writer : writers) {
-            ASSERT_TRUE(writer.Start(ModuleDir() + L"test_settings.exe"));
+            // One of them in a standard account.
+            ASSERT_TRUE(writer.Start(ModuleDir() + L"test_settings.exe", L"", &writer == writers));
         }
         SetEnvironmentVariableA("MORVANE_WRITER_INI", nullptr);
         SetEnvironmentVariableA("GTEST_FILTER", nullptr);

@@ -224,11 +224,11 @@ bool Morvane::Prepare(const std::string& config, const char* toolVolume) {
            (config.empty() || WriteFile(Path(L"config.ini"), config));
 }
 
-bool Morvane::Start() {
+bool Morvane::Start(bool asStandardUser) {
     if (m_dir.wpath().empty() || Running()) return false;
     Kill();
     m_iconsBefore = FindWindows(0, "__winex11_tray_icon", nullptr, false, true);
-    return Process::Start(Path(L"Morvane.exe"));
+    return Process::Start(Path(L"Morvane.exe"), L"", asStandardUser);
 }
 
 void Morvane::Kill() {
@@ -256,12 +256,12 @@ bool Morvane::CancelPrompt(const char* caption) {
     return Click(prompt, IDCANCEL) && WaitFor([&] { return !Visible(prompt); }, kTimeout);
 }
 
-HWND Morvane::StartToMainWindow(const std::string& password) {
+HWND Morvane::StartToMainWindow(const std::string& password, bool asStandardUser) {
     HWND prompt = nullptr, main = nullptr;
     auto prompted = [&] {
         return (prompt = WaitDialog(kSetPrompt, 0)) || (prompt = WaitDialog(kVerifyPrompt, 0));
     };
-    if (!Start() || !WaitFor(prompted, kTimeout)) return nullptr;
+    if (!Start(asStandardUser) || !WaitFor(prompted, kTimeout)) return nullptr;
     return testing_support::AnswerPrompt(prompt, password) &&
                    WaitFor([&] { return Visible(main = MainWindow()); }, kTimeout)
                ? main

@@ -1,6 +1,7 @@
 // Folders, files, time and processes for the tests (see TestSupport.h).
 #include "tests/support/TestSupport.h"
 
+#include <aclapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -190,7 +191,116 @@ Process::~Process() {
     if (m_job) CloseHandle(m_job);
 }
 
-bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
+namespace {
+
+// The token of a standard account's program (see StandardUserRights), as a
+// primary token to start a program with or one to impersonate.
+HANDLE StandardUserToken(TOKEN_TYPE type) {
+    HANDLE own = nullptr, restricted = nullptr, token = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) {
+        return nullptr;
+    }
+    SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+    if (CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                              &restricted)) {
+        DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, type,
+                         &token);
+        CloseHandle(restricted);
+    }
+    CloseHandle(own);
+    return token;
+}
+
+}  // namespace
+
+StandardUserRights StandardUserRightsOn(DWORD pid) {
+    StandardUserRights rights;
+    HANDLE token = StandardUserToken(TokenImpersonation);
+    if (!token || !SetThreadToken(nullptr, token)) {
+        // Taken for the worst, so that a test of a refusal fails.
+        fprintf(stderr, "cannot act as a standard account: error %lu\n", GetLastError());
+        if (token) CloseHandle(token);
+        rights.endOrSuspendProcess = true;
+        return rights;
+    }
+    const auto granted = [](HANDLE handle) {
+        if (handle) CloseHandle(handle);
+        return handle != nullptr;
+    };
+    rights.endOrSuspendProcess = granted(OpenProcess(PROCESS_TERMINATE, FALSE, pid)) ||
+                                 granted(OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, pid));
+    rights.list = granted(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    RevertToSelf();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != pid) continue;
+        ++rights.threads;
+        // Wine checks a thread's access against its process's descriptor,
+        // so the thread's own is read back and checked as Windows would.
+        HANDLE thread = OpenThread(READ_CONTROL, FALSE, entry.th32ThreadID);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        GENERIC_MAPPING mapping = {0, 0, 0, THREAD_ALL_ACCESS};
+        PRIVILEGE_SET privileges;
+        DWORD privilegesSize = sizeof privileges, grantedAccess = 0;
+        BOOL allowed = FALSE;
+        if (thread &&
+            GetSecurityInfo(
+                thread, SE_KERNEL_OBJECT,
+                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                nullptr, nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+            AccessCheck(descriptor, token, THREAD_SUSPEND_RESUME, &mapping, &privileges,
+                        &privilegesSize, &grantedAccess, &allowed);
+            LocalFree(descriptor);
+        }
+        if (thread) CloseHandle(thread);
+        if (!thread || allowed) ++rights.threadsSuspendable;
+    }
+    CloseHandle(snapshot);
+    CloseHandle(token);
+    return rights;
+}
+
+DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!CreateWellKnownSid(account, nullptr, sid, &size) ||
+        GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return 0;
+    }
+    DWORD rights = dacl ? 0 : ~0u;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) &&
+            ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&ace->SidStart, sid)) {
+            rights |= ace->Mask;
+        }
+    }
+    LocalFree(descriptor);
+    return rights;
+}
+
+std::vector<DWORD> ChildProcesses(DWORD pid) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == pid) found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+bool Process::Start(const std::wstring& exe, const std::wstring& arguments, bool asStandardUser) {
     Kill();  // what is left of an earlier run
     if (!m_job && (m_job = CreateJobObjectW(nullptr, nullptr))) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -223,14 +333,20 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     // Wine's process creation fails now and then under load (error 1359)
     // and works when asked again; a start that fails three times is a fault.
     BOOL started = FALSE;
+    const HANDLE token = asStandardUser ? StandardUserToken(TokenPrimary) : nullptr;
     for (int attempt = 0; !started && attempt < 3; ++attempt) {
+        const DWORD flags = CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
         started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
-                  CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                 CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                                 elsewhere, &startup.StartupInfo, &m_process);
+                  (asStandardUser
+                       ? token && CreateProcessAsUserW(token, exe.c_str(), &commandLine[0], nullptr,
+                                                       nullptr, TRUE, flags, nullptr, elsewhere,
+                                                       &startup.StartupInfo, &m_process)
+                       : CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags,
+                                        nullptr, elsewhere, &startup.StartupInfo, &m_process));
         if (!started) fprintf(stderr, "CreateProcessW: error %lu\n", GetLastError());
     }
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (token) CloseHandle(token);
     if (!started) return false;
     if (m_job) AssignProcessToJobObject(m_job, m_process.hProcess);
     ResumeThread(m_process.hThread);

@@ -86,7 +86,9 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     // arguments follow the quoted program name on the command line.
-    bool Start(const std::wstring& exe, const std::wstring& arguments = L"");
+    // asStandardUser: with a token like a standard account's.
+    bool Start(const std::wstring& exe, const std::wstring& arguments = L"",
+               bool asStandardUser = false);
     DWORD pid() const { return m_process.dwProcessId; }
     bool Running() const { return m_process.hProcess && !WaitExit(0); }
     bool WaitExit(DWORD timeoutMs = kTimeout) const {
@@ -104,6 +106,26 @@ private:
     PROCESS_INFORMATION m_process = {};
     HANDLE m_job = nullptr;
 };
+
+// Under Wine every process runs as an administrator, whom nothing refuses.
+// A standard account is stood in for by a token without the Administrators
+// group (deny-only) and without privileges. What a program in such an
+// account may do to process pid: the rights it is refused are NOT in the
+// result (0: nothing it asked for). It asks the process for terminate and
+// suspend, and each thread for suspend; listing rights are asked separately.
+struct StandardUserRights {
+    bool endOrSuspendProcess = false;  // PROCESS_TERMINATE or PROCESS_SUSPEND_RESUME
+    int threadsSuspendable = 0;        // of threads
+    int threads = 0;
+    bool list = false;  // PROCESS_QUERY_LIMITED_INFORMATION and SYNCHRONIZE
+    bool CanStop() const { return endOrSuspendProcess || threadsSuspendable > 0; }
+};
+StandardUserRights StandardUserRightsOn(DWORD pid);
+// The rights the DACL of a kernel object grants account in its own entry
+// (0: none); ~0 when it has no DACL, which grants everyone everything.
+DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account);
+// Children of pid (by parent id).
+std::vector<DWORD> ChildProcesses(DWORD pid);
 
 // A DWORD value in the prefix's registry for the programs started while the
 // object lives (a policy, or the display's DPI: Wine reads HKCU\Control
@@ -238,7 +260,7 @@ public:
     }
     float DeviceLevel() const { return testing_support::DeviceLevel(m_dir.wpath()); }
 
-    bool Start();
+    bool Start(bool asStandardUser = false);
     // Starts and waits for the start-up prompt with caption: the main window
     // waiting behind it, or nullptr on failure.
     HWND StartToPrompt(const char* caption) {
@@ -263,7 +285,7 @@ public:
     bool CancelPrompt(const char* caption);
     // Starts, passes the start-up prompt (set or verify) with password and
     // waits for the main window; nullptr on failure.
-    HWND StartToMainWindow(const std::string& password = "secret");
+    HWND StartToMainWindow(const std::string& password = "secret", bool asStandardUser = false);
     bool Close(HWND mainWindow);  // with the close box, waiting for the exit
 
     std::string Setting(const char* key) const;  // in section user; "<missing>"

@@ -40,14 +40,20 @@ std::string WithLimit(int limit, bool lock) {
 
 }  // namespace
 
+// Run in a standard account, as a child's copy is: guarded against that
+// account, it must still end what it started.
 TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     Morvane app;
-    ASSERT_TRUE(app.Prepare(WithLimit(50, true), "0.80"));
+    ASSERT_TRUE(app.Prepare(WithLimit(50, true) + "p1=secret\r\n", "0.80"));
     ASSERT_TRUE(app.SetToolMode("hang"));
-    HWND main = app.StartToMainWindow();
+    HWND main = app.StartToMainWindow("secret", /*asStandardUser=*/true);
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
     const long long hungAt = app.ToolCalls().front().whenMs;
+    // The interpreter it started is guarded as it is.
+    const std::vector<DWORD> interpreter = ChildProcesses(app.pid());
+    ASSERT_EQ(interpreter.size(), 1u);
+    EXPECT_FALSE(StandardUserRightsOn(interpreter[0]).CanStop());
 
     // The worker is stuck in the command; the window is not.
     for (int i = 0; i < 3; ++i) {

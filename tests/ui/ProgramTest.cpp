@@ -33,6 +33,29 @@ SIZE ClientSize(HWND window) {
     return {client.right, client.bottom};
 }
 
+// What a script can send a hidden window that no person can click: it must
+// neither end the program nor change or save anything.
+void SendWhatOnlyAPersonMay(HWND main) {
+    Send(main, WM_CLOSE);
+    Send(main, WM_SYSCOMMAND, SC_CLOSE);
+    Send(main, WM_COMMAND, IDOK);
+    Send(main, WM_COMMAND, IDCANCEL);
+    HWND lock = GetDlgItem(main, IDC_CHECK_LOCK);
+    const LRESULT checked = Send(lock, BM_GETCHECK);
+    Send(lock, BM_SETCHECK, checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED);
+    Send(main, WM_COMMAND, MAKEWPARAM(IDC_CHECK_LOCK, BN_CLICKED), reinterpret_cast<LPARAM>(lock));
+    HWND slider = GetDlgItem(main, IDC_SLIDER);
+    Send(slider, TBM_SETPOS, TRUE, 100);
+    Send(main, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+    // Would not return before its prompt closed.
+    Send(main, WM_COMMAND, MAKEWPARAM(IDC_BUTTON_PASSWORD, BN_CLICKED),
+         reinterpret_cast<LPARAM>(GetDlgItem(main, IDC_BUTTON_PASSWORD)));
+    // A real sign-out ends the process after these; sent by a script, they
+    // end nothing.
+    Send(main, WM_QUERYENDSESSION);
+    Send(main, WM_ENDSESSION, TRUE);
+}
+
 }  // namespace
 
 TEST(Program_Start, MissingToolWarnsAndExitsInOrder) {
@@ -106,6 +129,23 @@ TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling)
     HWND main = app.StartToPrompt(kVerifyPrompt);
     ASSERT_TRUE(main);
     ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
+    // Neither a script nor the account itself can end it: only an
+    // administrator may end, suspend or write to it or its threads, and
+    // its owner may not rewrite that.
+    const std::string config = ReadFile(app.Path("config.ini"));
+    SendWhatOnlyAPersonMay(main);
+    EXPECT_TRUE(app.Running());
+    EXPECT_EQ(ReadFile(app.Path("config.ini")), config);
+    EXPECT_TRUE(FindWindows(app.pid(), "#32770", kChangePrompt, false).empty());
+    const StandardUserRights guarded = StandardUserRightsOn(app.pid());
+    EXPECT_FALSE(guarded.endOrSuspendProcess);
+    EXPECT_EQ(guarded.threadsSuspendable, 0) << "of " << guarded.threads << " threads";
+    EXPECT_TRUE(guarded.list);
+    HANDLE process = OpenProcess(READ_CONTROL, FALSE, app.pid());
+    const DWORD listing = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | READ_CONTROL;
+    EXPECT_EQ(GrantedTo(process, WinCreatorOwnerRightsSid), listing);
+    EXPECT_EQ(GrantedTo(process, WinWorldSid), listing);
+    CloseHandle(process);
     // Hidden with its icon, holding the ceiling; no control of it takes keys.
     ASSERT_TRUE(app.SetToolVolume("0.90"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.40"; }, kTimeout));
@@ -121,9 +161,19 @@ TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling)
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
     EXPECT_EQ(Send(GetDlgItem(main, IDC_CHECK_LOCK), BM_GETCHECK), BST_CHECKED);
     EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "40");
-    // With the lock off there is nothing to hold: Cancel ends the program.
+    // With the lock off the guard goes, and comes back when another copy
+    // switches the lock on again.
     ClickLock(main, false);
+    EXPECT_TRUE(StandardUserRightsOn(app.pid()).CanStop());
+    std::string relocked = ReadFile(app.Path("config.ini"));
+    relocked.replace(relocked.find("isLock=0"), 8, "isLock=1");
+    ASSERT_TRUE(WriteFile(app.Path("config.ini"), relocked));
+    EXPECT_TRUE(WaitFor([&] { return !StandardUserRightsOn(app.pid()).CanStop(); }, kTimeout));
+    // Shown, the close box ends it as before.
     ASSERT_TRUE(app.Close(main));
+    // With the lock off there is nothing to hold: Cancel ends the program.
+    relocked.replace(relocked.find("isLock=1"), 8, "isLock=0");
+    ASSERT_TRUE(WriteFile(app.Path("config.ini"), relocked));
     ASSERT_TRUE(app.Start());
     ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
     EXPECT_TRUE(app.WaitExit());
@@ -240,6 +290,13 @@ TEST(Program_Tray, MinimisingHidesAndAnIconClickAsksForThePassword) {
 
     ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0));
     ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, kTimeout));
+    // Minimised, it is as hidden behind the password as after a Cancel.
+    SendWhatOnlyAPersonMay(main);
+    Send(main, WM_SYSCOMMAND, SC_RESTORE);
+    EXPECT_TRUE(app.Running());
+    EXPECT_FALSE(IsWindowVisible(main));
+    EXPECT_EQ(app.Setting("isLock"), "<missing>");
+    EXPECT_TRUE(FindWindows(app.pid(), "#32770", kChangePrompt, false).empty());
 
     // A click on the icon window itself, as the shell passes it on.
     HWND icon = app.TrayIcons().at(0);
