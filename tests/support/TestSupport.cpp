@@ -174,13 +174,13 @@ std::vector<DWORD> ProcessesRunning(const std::wstring& path) {
     return found;
 }
 
-std::vector<DWORD> OwnThreads() {
+std::vector<DWORD> ThreadsOf(DWORD pid) {
     std::vector<DWORD> found;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) found.push_back(entry.th32ThreadID);
+        if (entry.th32OwnerProcessID == pid) found.push_back(entry.th32ThreadID);
     }
     CloseHandle(snapshot);
     return found;
@@ -219,49 +219,41 @@ HANDLE StandardUserToken(TOKEN_TYPE type) {
 StandardUserRights StandardUserRightsOn(DWORD pid) {
     StandardUserRights rights;
     HANDLE token = StandardUserToken(TokenImpersonation);
-    if (!token || !SetThreadToken(nullptr, token)) {
-        // Taken for the worst, so that a test of a refusal fails.
-        fprintf(stderr, "cannot act as a standard account: error %lu\n", GetLastError());
-        if (token) CloseHandle(token);
-        rights.endOrSuspendProcess = true;
-        return rights;
-    }
-    const auto granted = [](HANDLE handle) {
-        if (handle) CloseHandle(handle);
-        return handle != nullptr;
-    };
-    rights.endOrSuspendProcess = granted(OpenProcess(PROCESS_TERMINATE, FALSE, pid)) ||
-                                 granted(OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, pid));
-    rights.list = granted(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
-    RevertToSelf();
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != pid) continue;
-        ++rights.threads;
-        // Wine checks a thread's access against its process's descriptor,
-        // so the thread's own is read back and checked as Windows would.
-        HANDLE thread = OpenThread(READ_CONTROL, FALSE, entry.th32ThreadID);
+    // What the object's descriptor grants the token, checked as Windows
+    // checks it: Wine checks a thread's access against its process's
+    // descriptor instead of its own.
+    const auto grants = [&](HANDLE object, DWORD access, DWORD all) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        GENERIC_MAPPING mapping = {0, 0, 0, THREAD_ALL_ACCESS};
+        GENERIC_MAPPING mapping = {STANDARD_RIGHTS_READ, STANDARD_RIGHTS_WRITE,
+                                   STANDARD_RIGHTS_EXECUTE, all};
         PRIVILEGE_SET privileges;
-        DWORD privilegesSize = sizeof privileges, grantedAccess = 0;
+        DWORD privilegesSize = sizeof privileges, granted = 0;
         BOOL allowed = FALSE;
-        if (thread &&
-            GetSecurityInfo(
-                thread, SE_KERNEL_OBJECT,
+        if (GetSecurityInfo(
+                object, SE_KERNEL_OBJECT,
                 OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                 nullptr, nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
-            AccessCheck(descriptor, token, THREAD_SUSPEND_RESUME, &mapping, &privileges,
-                        &privilegesSize, &grantedAccess, &allowed);
+            AccessCheck(descriptor, token, access, &mapping, &privileges, &privilegesSize, &granted,
+                        &allowed);
             LocalFree(descriptor);
         }
-        if (thread) CloseHandle(thread);
-        if (!thread || allowed) ++rights.threadsSuspendable;
+        if (object) CloseHandle(object);
+        // An object that cannot be read is taken for the worst.
+        return allowed || !descriptor;
+    };
+    const auto process = [&] { return OpenProcess(READ_CONTROL, FALSE, pid); };
+    rights.stopProcess = grants(process(), PROCESS_TERMINATE, PROCESS_ALL_ACCESS) ||
+                         grants(process(), PROCESS_SUSPEND_RESUME, PROCESS_ALL_ACCESS);
+    rights.list =
+        grants(process(), PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, PROCESS_ALL_ACCESS);
+    for (const DWORD thread : ThreadsOf(pid)) {
+        ++rights.threads;
+        if (grants(OpenThread(READ_CONTROL, FALSE, thread), THREAD_SUSPEND_RESUME,
+                   THREAD_ALL_ACCESS)) {
+            ++rights.threadsStoppable;
+        }
     }
-    CloseHandle(snapshot);
-    CloseHandle(token);
+    if (token) CloseHandle(token);
     return rights;
 }
 
@@ -285,19 +277,6 @@ DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account) {
     }
     LocalFree(descriptor);
     return rights;
-}
-
-std::vector<DWORD> ChildProcesses(DWORD pid) {
-    std::vector<DWORD> found;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == pid) found.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return found;
 }
 
 bool Process::Start(const std::wstring& exe, const std::wstring& arguments, bool asStandardUser) {

@@ -74,7 +74,8 @@ inline int CountOwnHandles() { return CountProcessHandles(GetCurrentProcessId())
 std::vector<HANDLE> InheritableHandles();
 // Processes running the program file at path; this process's threads.
 std::vector<DWORD> ProcessesRunning(const std::wstring& path);
-std::vector<DWORD> OwnThreads();
+std::vector<DWORD> ThreadsOf(DWORD pid);
+inline std::vector<DWORD> OwnThreads() { return ThreadsOf(GetCurrentProcessId()); }
 
 // A program started in a job of its own, from another folder (as from a
 // shortcut: it must find its files beside itself), standard handles on NUL.
@@ -109,23 +110,18 @@ private:
 
 // Under Wine every process runs as an administrator, whom nothing refuses.
 // A standard account is stood in for by a token without the Administrators
-// group (deny-only) and without privileges. What a program in such an
-// account may do to process pid: the rights it is refused are NOT in the
-// result (0: nothing it asked for). It asks the process for terminate and
-// suspend, and each thread for suspend; listing rights are asked separately.
+// group (deny-only) and without privileges. What its programs may do to
+// process pid and its threads, as their descriptors say.
 struct StandardUserRights {
-    bool endOrSuspendProcess = false;  // PROCESS_TERMINATE or PROCESS_SUSPEND_RESUME
-    int threadsSuspendable = 0;        // of threads
-    int threads = 0;
-    bool list = false;  // PROCESS_QUERY_LIMITED_INFORMATION and SYNCHRONIZE
-    bool CanStop() const { return endOrSuspendProcess || threadsSuspendable > 0; }
+    bool stopProcess = false;               // terminate or suspend it
+    bool list = false;                      // query it (limited) and wait for it
+    int threads = 0, threadsStoppable = 0;  // suspend
+    bool CanStop() const { return stopProcess || threadsStoppable > 0; }
 };
 StandardUserRights StandardUserRightsOn(DWORD pid);
 // The rights the DACL of a kernel object grants account in its own entry
 // (0: none); ~0 when it has no DACL, which grants everyone everything.
 DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account);
-// Children of pid (by parent id).
-std::vector<DWORD> ChildProcesses(DWORD pid);
 
 // A DWORD value in the prefix's registry for the programs started while the
 // object lives (a policy, or the display's DPI: Wine reads HKCU\Control

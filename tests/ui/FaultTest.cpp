@@ -51,7 +51,9 @@ TEST(Fault_Tool, HangingToolTimesOutWhileTheWindowAnswers) {
     ASSERT_TRUE(WaitFor([&] { return !app.ToolCalls().empty(); }, kTimeout));
     const long long hungAt = app.ToolCalls().front().whenMs;
     // The interpreter it started is guarded as it is.
-    const std::vector<DWORD> interpreter = ChildProcesses(app.pid());
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::vector<DWORD> interpreter = ProcessesRunning(system + std::wstring(L"\\cmd.exe"));
     ASSERT_EQ(interpreter.size(), 1u);
     EXPECT_FALSE(StandardUserRightsOn(interpreter[0]).CanStop());
 

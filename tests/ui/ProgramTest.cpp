@@ -138,8 +138,8 @@ TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling)
     EXPECT_EQ(ReadFile(app.Path("config.ini")), config);
     EXPECT_TRUE(FindWindows(app.pid(), "#32770", kChangePrompt, false).empty());
     const StandardUserRights guarded = StandardUserRightsOn(app.pid());
-    EXPECT_FALSE(guarded.endOrSuspendProcess);
-    EXPECT_EQ(guarded.threadsSuspendable, 0) << "of " << guarded.threads << " threads";
+    EXPECT_FALSE(guarded.stopProcess);
+    EXPECT_EQ(guarded.threadsStoppable, 0) << "of " << guarded.threads << " threads";
     EXPECT_TRUE(guarded.list);
     HANDLE process = OpenProcess(READ_CONTROL, FALSE, app.pid());
     const DWORD listing = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | READ_CONTROL;
