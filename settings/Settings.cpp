@@ -121,7 +121,11 @@ UnmarkedCopy::UnmarkedCopy(const char* iniPath) {
     wchar_t folder[MAX_PATH + 1] = L"";
     wchar_t name[MAX_PATH] = L"";
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, L"mvn", 0, name)) return;
+    // A folder the ANSI functions cannot reach would take a copy at every look.
+    if (length == 0 || length > MAX_PATH || AnsiPathOf(folder).IsEmpty() ||
+        !GetTempFileNameW(folder, L"mvn", 0, name)) {
+        return;
+    }
     m_copy = name;  // made, empty: removed from here on, whatever fails
     {
         UniqueHandle copy(CreateFileW(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
