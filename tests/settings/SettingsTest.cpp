@@ -174,12 +174,10 @@ TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
     EXPECT_EQ(saved.find("[user]", 4), std::string::npos) << saved;
     EXPECT_EQ(Value("p1"), "\xC3\xA9");
 
-    // Where it cannot be dropped (the file held by someone who lets others
-    // only read, as Program Files is for a standard account), the file is
-    // read through a copy without the mark in the temporary folder, gone at
-    // once; one the code page cannot spell is reached by its short name, and
-    // one that takes no copy leaves the file unread. Wine's reader skips the
-    // mark itself, so only these show here.
+    // Where it cannot be dropped (here: held by someone who lets others only
+    // read), the file is read through a copy without it in the temporary
+    // folder (by its short name where need be), removed at once; no copy, no
+    // read. Wine's reader skips the mark itself: only this shows here.
     const TempDir plain("temp"), thai(L"\u0e17\u0e14\u0e2a\u0e2d\u0e1a");
     wchar_t temp[MAX_PATH] = L"";
     const bool hadTemp = GetEnvironmentVariableW(L"TMP", temp, MAX_PATH) > 0;
