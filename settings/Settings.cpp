@@ -28,10 +28,16 @@ const DWORD kLockRetryMs = 100;
 const DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 // Whoever makes the lock first, any account, elevated or not, it stays one
 // that every other copy may wait on and release; its owner cannot take that
-// back either. Made as the process starts (see g_view).
+// back either. Made as the process starts, as the file view below is.
 KernelObjectSecurity* const g_lockSecurity =
     new KernelObjectSecurity{{WinWorldSid, kLockRights | READ_CONTROL},
                              {WinCreatorOwnerRightsSid, kLockRights | READ_CONTROL}};
+// A virus scanner or a sync client may hold the file at sign-in; its
+// defaults would switch the lock off, so the start waits this long for it.
+const ULONGLONG kUnreadableWaitMs = 10000;
+const DWORD kUnreadableRetryMs = 250;
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+const DWORD kUtf8MarkSize = sizeof kUtf8Mark - 1;
 
 // Windows' profile functions take a UTF-8 byte-order mark for part of the
 // first line: a "[user]" behind it is not found, every value reads as
@@ -41,8 +47,10 @@ KernelObjectSecurity* const g_lockSecurity =
 // length. Nothing moves and the length stays: a write cut short or a power
 // cut leaves the mark or the comment, never a half-shifted file. A UTF-16
 // file, which the profile functions do read, starts otherwise and is kept.
-void DropUtf8Mark(const char* iniPath) {
-    char head[3] = {};
+// True when the file keeps its mark: it cannot be written (under Program
+// Files, for a standard account).
+bool KeepsUtf8Mark(const char* iniPath) {
+    char head[kUtf8MarkSize] = {};
     DWORD count = 0;
     {
         // Looked at first without write access, so that an unmarked file
@@ -50,23 +58,103 @@ void DropUtf8Mark(const char* iniPath) {
         UniqueHandle reader(CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
         if (!reader || !ReadFile(reader.get(), head, sizeof head, &count, nullptr) ||
-            count != sizeof head || memcmp(head, "\xEF\xBB\xBF", sizeof head) != 0) {
-            return;
+            count != sizeof head || memcmp(head, kUtf8Mark, sizeof head) != 0) {
+            return false;
         }
     }
     UniqueHandle file(CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-    if (!file) return;
+    if (!file) return true;
     // Checked again under this handle: the file may have changed between.
     if (!ReadFile(file.get(), head, sizeof head, &count, nullptr) || count != sizeof head ||
-        memcmp(head, "\xEF\xBB\xBF", sizeof head) != 0) {
-        return;
+        memcmp(head, kUtf8Mark, sizeof head) != 0) {
+        return false;
     }
     const char comment[] = ";\r\n";
     static_assert(sizeof comment - 1 == sizeof head, "the comment takes the mark's place exactly");
     OVERLAPPED atStart = {};
     DWORD written = 0;
-    WriteFile(file.get(), comment, sizeof head, &written, &atStart);
+    return !WriteFile(file.get(), comment, sizeof head, &written, &atStart) ||
+           written != sizeof head;
+}
+
+// path for the ANSI functions, in its short (8.3) form where the code page
+// cannot spell it: plain ASCII wherever the volume keeps short names. ""
+// when neither works.
+CString AnsiPathOf(const std::wstring& path) {
+    bool lossless = false;
+    const CString narrow = NarrowFromWide(path.c_str(), kSystemCodePage, &lossless);
+    if (lossless) return narrow;
+    std::vector<wchar_t> shortPath(path.size() + 1);
+    DWORD length = GetShortPathNameW(path.c_str(), shortPath.data(), shortPath.size());
+    if (length >= shortPath.size()) {
+        shortPath.resize(length);
+        length = GetShortPathNameW(path.c_str(), shortPath.data(), shortPath.size());
+    }
+    if (length == 0 || length >= shortPath.size()) return CString();
+    const CString shortNarrow = NarrowFromWide(shortPath.data(), kSystemCodePage, &lossless);
+    return lossless ? shortNarrow : CString();
+}
+
+// A marked file that cannot be rewritten is read through a copy without its
+// mark, in the user's temporary folder, which the profile functions then
+// read as they would the file. The copy goes with this object; path() is ""
+// when none could be made (or iniPath is null).
+class UnmarkedCopy {
+public:
+    explicit UnmarkedCopy(const char* iniPath);
+    ~UnmarkedCopy();
+    UnmarkedCopy(const UnmarkedCopy&) = delete;
+    UnmarkedCopy& operator=(const UnmarkedCopy&) = delete;
+    const CString& path() const { return m_path; }
+
+private:
+    std::wstring m_copy;  // the file made, whatever became of it
+    CString m_path;
+};
+
+UnmarkedCopy::UnmarkedCopy(const char* iniPath) {
+    if (!iniPath) return;
+    std::string text;
+    {
+        UniqueHandle file(CreateFileA(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file) return;
+        char chunk[4096];
+        DWORD count = 0;
+        BOOL read = FALSE;
+        while ((read = ReadFile(file.get(), chunk, sizeof chunk, &count, nullptr)) && count > 0) {
+            text.append(chunk, count);
+        }
+        if (!read || text.compare(0, kUtf8MarkSize, kUtf8Mark) != 0) return;
+    }
+    wchar_t folder[MAX_PATH + 1] = L"";
+    wchar_t name[MAX_PATH] = L"";
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    // A folder the ANSI functions cannot reach would take a copy at every look.
+    if (length == 0 || length > MAX_PATH || AnsiPathOf(folder).IsEmpty() ||
+        !GetTempFileNameW(folder, L"mvn", 0, name)) {
+        return;
+    }
+    m_copy = name;  // made, empty: removed from here on, whatever fails
+    {
+        UniqueHandle copy(CreateFileW(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        const DWORD size = static_cast<DWORD>(text.size() - kUtf8MarkSize);
+        DWORD written = 0;
+        if (!copy || !WriteFile(copy.get(), text.data() + kUtf8MarkSize, size, &written, nullptr) ||
+            written != size) {
+            return;
+        }
+    }
+    m_path = AnsiPathOf(m_copy);
+}
+
+UnmarkedCopy::~UnmarkedCopy() {
+    if (m_copy.empty()) return;
+    // A virus scanner may look at the new file for a moment, sharing no
+    // removal.
+    for (int attempt = 0; !DeleteFileW(m_copy.c_str()) && attempt < 20; ++attempt) Sleep(50);
 }
 
 CString ReadSettingFrom(const char* iniPath, const char* key) {
@@ -154,7 +242,7 @@ enum class FileRead { kUnreadable, kNoSection, kRead };
 // a file that cannot be read now, or has no section user.
 FileRead ReadWholeFile(const char* iniPath, FileValues* values, FileStamp* stamp) {
     const SettingsFileLock lock(iniPath);
-    DropUtf8Mark(iniPath);
+    const bool marked = KeepsUtf8Mark(iniPath);
     // Held open while it is read, without sharing its removal, so that it is
     // neither replaced nor locked by another program in between; a file that
     // cannot be opened now is held by one.
@@ -162,13 +250,16 @@ FileRead ReadWholeFile(const char* iniPath, FileValues* values, FileStamp* stamp
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     // Stamped before it is read: a write in between is read again next time.
     if (!hold || !StampOf(iniPath, stamp)) return FileRead::kUnreadable;
+    const UnmarkedCopy copy(marked ? iniPath : nullptr);
+    const char* const readPath = marked ? copy.path().c_str() : iniPath;
+    if (*readPath == '\0') return FileRead::kUnreadable;
     // A file without the section is being written or was emptied; its
     // defaults would switch the lock off.
     char keys[16] = "";
-    if (GetPrivateProfileStringA(kSection, nullptr, "", keys, sizeof keys, iniPath) == 0) {
+    if (GetPrivateProfileStringA(kSection, nullptr, "", keys, sizeof keys, readPath) == 0) {
         return FileRead::kNoSection;
     }
-    *values = ReadValuesFrom(iniPath);
+    *values = ReadValuesFrom(readPath);
     return FileRead::kRead;
 }
 
@@ -200,16 +291,7 @@ CString AppDirFor(const std::wstring& modulePath) {
     // plain ASCII wherever the volume keeps short names.
     const size_t slash = modulePath.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return CString();
-    const std::wstring dir = modulePath.substr(0, slash + 1);
-    std::vector<wchar_t> shortDir(dir.size() + 1);
-    DWORD length = GetShortPathNameW(dir.c_str(), shortDir.data(), shortDir.size());
-    if (length >= shortDir.size()) {
-        shortDir.resize(length);
-        length = GetShortPathNameW(dir.c_str(), shortDir.data(), shortDir.size());
-    }
-    if (length == 0 || length >= shortDir.size()) return CString();
-    const CString shortPath = NarrowFromWide(shortDir.data(), kSystemCodePage, &lossless);
-    return lossless ? shortPath : CString();
+    return AnsiPathOf(modulePath.substr(0, slash + 1));
 }
 
 CString GetAppDir() { return AppDirFor(GetModulePath()); }
@@ -296,28 +378,36 @@ int32_t ParseVolume(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-void LoadSettingsFrom(const CString& appDir) {
+bool LoadSettingsFrom(const CString& appDir) {
     LimiterState& state = State();
     state.iniPath = appDir + kIniName;
     FileView& view = View();
     view = FileView();
-    {
-        const SettingsFileLock lock(state.iniPath);
-        DropUtf8Mark(state.iniPath);
-        view.settled = StampOf(state.iniPath, &view.stamp) && Settled(view.stamp);
-        view.values = ReadValuesFrom(state.iniPath);
+    FileStamp stamp;
+    const FileRead read = ReadWholeFile(state.iniPath, &view.values, &stamp);
+    // An unread file is left unstamped, so that the next look reads it
+    // whatever its stamp.
+    if (read != FileRead::kUnreadable) {
+        view.stamp = stamp;
+        view.settled = Settled(stamp);
     }
     state.password = view.values.p1;
     Store(state.lock, LockFrom(view.values.isLock));
     Store(state.limit, ParseVolume(view.values.vol));
     state.toolPath = appDir + kToolName;
+    // A missing file (or a folder in its place) holds every default.
+    return read != FileRead::kUnreadable || !StampOf(state.iniPath, &stamp);
 }
 
-bool LoadSettings() {
+SettingsLoad LoadSettings() {
     const CString dir = GetAppDir();
-    if (dir.IsEmpty()) return false;
-    LoadSettingsFrom(dir);
-    return true;
+    if (dir.IsEmpty()) return SettingsLoad::kUnusableFolder;
+    const ULONGLONG start = GetTickCount64();
+    while (!LoadSettingsFrom(dir)) {
+        if (GetTickCount64() - start >= kUnreadableWaitMs) return SettingsLoad::kUnreadable;
+        Sleep(kUnreadableRetryMs);
+    }
+    return SettingsLoad::kRead;
 }
 
 bool SaveSettings(unsigned keys) {

@@ -62,12 +62,22 @@ enum SettingKeys : unsigned {
     kSettingPassword = 1u << 2,  // "p1"
 };
 
+enum class SettingsLoad {
+    kRead,  // from the file, or every default where there is none
+    // Nothing filled: the executable's folder cannot be named for the ANSI
+    // functions.
+    kUnusableFolder,
+    // The file exists but could not be read within the wait: every default
+    // holds until TakeSettingsChanges first reads it.
+    kUnreadable,
+};
 // Fills iniPath, password, lock, limit and toolPath of State() from the
-// settings file beside the executable. False, with nothing filled, when the
-// executable's folder cannot be named for the ANSI functions.
-bool LoadSettings();
-// The same, for an application directory given by the caller.
-void LoadSettingsFrom(const CString& appDir);
+// settings file beside the executable. A file that exists but cannot be
+// read (another program holds it) is tried again for up to ten seconds.
+SettingsLoad LoadSettings();
+// The same, once, for an application directory given by the caller; false
+// when the file exists but could not be read.
+bool LoadSettingsFrom(const CString& appDir);
 // Writes the given settings of State() ("vol", then "isLock"), and with them
 // any this copy changed earlier and could not write; nothing before a load.
 // False when any is left unwritten: it still holds in this copy, and goes

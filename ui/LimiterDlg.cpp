@@ -21,6 +21,9 @@ const char kMissingToolText[] = "缺少文件bin.exe！程序退出！";
 const char kUnusableFolderText[] =
     "程序所在文件夹的名称无法使用。请将程序移到名称只含系统语言文字的文件夹中。";
 const char kWarningCaption[] = "警告";
+const char kUnreadableSettingsText[] =
+    "无法读取设置文件 %s，它可能正被其他程序（例如杀毒软件或同步软件）占用。"
+    "在能够读取之前，程序按默认设置运行，不限制音量；一旦能够读取，就立即采用其中的设置。";
 const char kUnsavedText[] =
     "无法在文件夹 %s 中保存设置（config.ini）。滑块和开关的改动在本次运行中有效，"
     "但如果一直无法保存，就不会保留到下次启动。";
@@ -98,7 +101,8 @@ BOOL CLimiterDlg::OnInitDialog() {
     // OnDestroy saves the settings and removes the icon as on any exit.
     // A folder the ANSI functions cannot name would otherwise look like a
     // missing tool, and its settings file could not be reached.
-    if (!LoadSettings()) {
+    const SettingsLoad load = LoadSettings();
+    if (load == SettingsLoad::kUnusableFolder) {
         MessageBox(kUnusableFolderText, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
         PostQuitMessage(0);
         return TRUE;
@@ -110,7 +114,8 @@ BOOL CLimiterDlg::OnInitDialog() {
     // Not after a restart for an update: the Startup folder starts it then.
     RegisterApplicationRestart(nullptr, RESTART_NO_REBOOT);
     // From now on, the prompt's wait included: a hidden copy must follow
-    // the ceiling set in another.
+    // the ceiling set in another. It also takes the values of a file that
+    // could not be read yet, as soon as it can be.
     ::SetTimer(m_hWnd, kSettingsTimerId, kSettingsCheckMs, nullptr);
     if (!FileExists(state.toolPath)) {
         MessageBox(kMissingToolText, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
@@ -126,6 +131,15 @@ BOOL CLimiterDlg::OnInitDialog() {
     StartLimiter();
     // Its thread too, where the system gave it another descriptor.
     UpdateGuard();
+    if (load == SettingsLoad::kUnreadable) {
+        // Said once the worker runs, so that the file's values hold as soon
+        // as it can be read, also while this message waits. The path is in
+        // the system's code page, the message in 936.
+        CString text;
+        text.Format(kUnreadableSettingsText,
+                    NarrowFromWide(WideFromNarrow(state.iniPath, kSystemCodePage).c_str()).c_str());
+        MessageBox(text, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
+    }
 
     CPasswordDlg prompt;
     prompt.m_nMode = state.password.IsEmpty() ? CPasswordDlg::kModeSet : CPasswordDlg::kModeVerify;

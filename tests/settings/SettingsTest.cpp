@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <string>
 
@@ -172,6 +173,36 @@ TEST_F(SettingsFile, AUtf8MarkIsDroppedFromTheFileAndNothingElse) {
     EXPECT_EQ(saved.find("[user]"), 3u) << saved;
     EXPECT_EQ(saved.find("[user]", 4), std::string::npos) << saved;
     EXPECT_EQ(Value("p1"), "\xC3\xA9");
+
+    // Where it cannot be dropped (here: held by someone who lets others only
+    // read), the file is read through a copy without it in the temporary
+    // folder (by its short name where need be), removed at once; no copy, no
+    // read. Wine's reader skips the mark itself: only this shows here.
+    const TempDir plain("temp"), thai(L"\u0e17\u0e14\u0e2a\u0e2d\u0e1a");
+    wchar_t temp[MAX_PATH] = L"";
+    const bool hadTemp = GetEnvironmentVariableW(L"TMP", temp, MAX_PATH) > 0;
+    for (const auto& [folder, readable] : {std::pair(plain.wpath(), true),
+                                           {thai.wpath(), true},
+                                           {plain.wpath() + L"missing\\", false}}) {
+        SCOPED_TRACE(Narrow(folder));
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+        for (const int vol : {30, 40}) {  // at the start, then at a look
+            const std::string stored =
+                "\xEF\xBB\xBF[user]\r\nvol=" + std::to_string(vol) + "\r\nisLock=1\r\n";
+            ASSERT_TRUE(WriteFile(Ini(), stored));
+            HANDLE guard = CreateFileA(Ini().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+            EXPECT_EQ(vol == 30 ? LoadSettingsFrom(dir.path().c_str())
+                                : TakeSettingsChanges() == kSettingLimit,
+                      readable);
+            CloseHandle(guard);
+            EXPECT_EQ(Load(State().limit), readable ? vol : 0);
+            EXPECT_EQ(ReadFile(Ini()), stored);
+            std::error_code error;
+            EXPECT_EQ(std::filesystem::is_empty(folder, error), readable) << "a copy left behind";
+        }
+    }
+    SetEnvironmentVariableW(L"TMP", hadTemp ? temp : nullptr);
 }
 
 // Several copies share the file: what another writes is taken, what this

@@ -295,6 +295,11 @@ TEST(Fault_Copies, CopiesInOneFolderAgreeAndLeaveOneWholeFileWithTheLastChanges)
     // Cancelled at sign-in: hidden, holding 60.
     HWND firstMain = first.StartToPrompt(kVerifyPrompt);
     ASSERT_TRUE(firstMain);
+    // Its worker holds the ceiling while the prompt waits, so the ceiling
+    // another copy sets meanwhile must reach it.
+    ASSERT_TRUE(WritePrivateProfileStringA("user", "vol", "50", first.Path("config.ini").c_str()));
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(first.Path("fake-volume.txt")) == "0.50"; }, kTimeout));
     ASSERT_TRUE(first.CancelPrompt(kVerifyPrompt));
 
     Process second;

@@ -126,7 +126,14 @@ TEST(Program_Start, CancelledPromptExitsInOrderWritingNothing) {
 TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling) {
     Morvane app;
     ASSERT_TRUE(app.Prepare("[user]\r\nvol=40\r\nisLock=1\r\np1=pw\r\n", "0.30"));
-    HWND main = app.StartToPrompt(kVerifyPrompt);
+    // Held by another program at the start (a scanner at sign-in): the start
+    // waits for it rather than take every default.
+    HANDLE held = CreateFileA(app.Path("config.ini").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(app.Start());
+    EXPECT_FALSE(app.WaitDialog(nullptr, 2000)) << "a prompt or message while the file is held";
+    CloseHandle(held);
+    HWND main = app.WaitDialog(kVerifyPrompt) ? app.MainWindow() : nullptr;
     ASSERT_TRUE(main);
     ASSERT_TRUE(app.CancelPrompt(kVerifyPrompt));
     // Neither a script nor the account itself can end it: only an
@@ -182,9 +189,19 @@ TEST(Program_Start, CancelWithAPasswordAndTheLockOnStaysHiddenHoldingTheCeiling)
 TEST(Program_Start, StoredLimitHoldsWhileThePromptWaitsAndACancelStopsIt) {
     Morvane app;
     ASSERT_TRUE(app.Prepare("[user]\r\nvol=40\r\nisLock=1\r\n", "1.00"));
+    // Held by another program for longer than the start waits: said, naming
+    // the file, and its values are taken once it can be read.
+    HANDLE held = CreateFileA(app.Path("config.ini").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     const long long startedAt = NowMs();
-    HWND main = app.StartToPrompt(kSetPrompt);
+    ASSERT_TRUE(app.Start());
+    HWND warning = app.WaitDialog(kWarning);
+    EXPECT_GE(NowMs() - startedAt, 9500);
+    EXPECT_NE(ReadMessageBox(warning).text.find(app.Path("config.ini")), std::string::npos);
+    ASSERT_TRUE(DismissBox(warning));
+    HWND main = app.WaitDialog(kSetPrompt) ? app.MainWindow() : nullptr;
     ASSERT_TRUE(main);
+    CloseHandle(held);
     // Nobody answers: the loud volume still comes down to the stored limit.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(app.Path("fake-volume.txt")) == "0.40"; }, kTimeout));
     const std::vector<ToolCall> calls = app.ToolCalls();
