@@ -8,7 +8,8 @@
 #           Morvane from Program Files, uninstalls, installs again and
 #           upgrades to a newer package, checking the files and shortcuts;
 #           then installs and uninstalls BUILD32_DIR's installer, whose
-#           program this machine cannot run, if that build has its programs
+#           program this machine cannot run, if that build has its programs;
+#           another package of the version is refused while one is installed
 # Morvane runs with package_test.exe's driver, the fake tool as bin.exe and
 # the lock on at 40.
 set -euo pipefail
@@ -49,8 +50,8 @@ prefix=/nonexistent
 
 # The installer's identity and layout, as Windows reads them.
 check_tables() {
-  local programfiles=ProgramFilesFolder template=Intel
-  [ "$suffix" = win64 ] && programfiles=ProgramFiles64Folder template=x64
+  local programfiles=ProgramFilesFolder template=Intel other=win64
+  [ "$suffix" = win64 ] && programfiles=ProgramFiles64Folder template=x64 other=win32
   # Read whole before grep -q ends early: msiinfo must not write to a closed
   # pipe. It writes a table's streams (the icon) into the current folder.
   local text row table
@@ -68,6 +69,7 @@ Property|ALLUSERS\t1
 Property|ARPPRODUCTICON\tMorvane.ico
 Icon|Morvane.ico
 Upgrade|{4E1D7C3A-9B26-4F85-A0D3-6C2E8B91F547}\t\t$version\t\t1\t\tWIX_UPGRADE_DETECTED
+LaunchCondition|Installed OR WIX_DOWNGRADE_DETECTED OR NOT SAME_OR_NEWER_DETECTED\tMorvane is already installed from Morvane-$version-$other.msi. Uninstall it
 InstallExecuteSequence|RemoveExistingProducts
 Directory|INSTALLFOLDER\t$programfiles\tMorvane
 Shortcut|StartMenuShortcut\tProgramMenuFolder\tMorvane\tProgram\t[#Morvane.exe]
@@ -129,8 +131,12 @@ trap 'WINEPREFIX="$prefix" wineserver -k; rm -rf "$work"' EXIT
 # The prefix is of the build's kind: its own Program Files either way.
 folder="$prefix/drive_c/Program Files/Morvane"
 target="$(winepath "$folder")\\Morvane.exe"
+# msiexec OPTION MSI [STATUS]: STATUS 67 is 1603 as a Unix exit status keeps
+# it, a package refused by a launch condition.
 msiexec() {
-  "$run" msiexec "$1" "$(winepath "$2")" /qn </dev/null >/dev/null 2>&1 || fail "msiexec $1 $2 failed: $?"
+  local status=0
+  "$run" msiexec "$1" "$(winepath "$2")" /qn </dev/null >/dev/null 2>&1 || status=$?
+  [ $status = "${3:-0}" ] || fail "msiexec $1 $2 ended with $status"
 }
 # Wine puts the shortcuts of a per-machine package into the user's own Start
 # menu; Windows puts them into the all-users one (the Shortcut table says
@@ -158,6 +164,11 @@ removed() {
 }
 left="config.ini fake-log.txt fake-start.txt fake-volume.txt"
 programs="$build/bin"
+# Another package of this version, with a product code of its own as the
+# other build's has: the win32 build's, or this build's packaged again.
+[ -n "$build32" ] && [ -f "$build32/bin/Morvane.exe" ] || build32=$build
+"$src/scripts/package" --build-dir "$build32" --dist "$work/other" >/dev/null
+other=$(ls "$work"/other/*.msi)
 
 msiexec /i "$msi"
 installed
@@ -169,6 +180,8 @@ cmp "$work/config.ini" "$folder/config.ini"
 msiexec /i "$msi"
 installed
 cmp "$work/config.ini" "$folder/config.ini"
+msiexec /i "$other" 67
+installed
 
 # A newer package (a newer version in the first three numbers, the ones
 # Windows Installer compares) replaces this one: once it is uninstalled,
@@ -183,13 +196,13 @@ removed "$left"
 cmp "$work/config.ini" "$folder/config.ini"
 
 # The 32-bit installer goes under Program Files (x86).
-[ -n "$build32" ] && [ -f "$build32/bin/Morvane.exe" ] || exit 0
-"$src/scripts/package" --build-dir "$build32" --dist "$work/dist32" >/dev/null
+[ "$build32" != "$build" ] || exit 0
 folder="$prefix/drive_c/Program Files (x86)/Morvane"
 target="$(winepath "$folder")\\Morvane.exe"
 programs="$build32/bin"
-msiexec /i "$work/dist32/Morvane-$version-win32.msi"
+msiexec /i "$other"
 installed
-msiexec /x "$work/dist32/Morvane-$version-win32.msi"
+msiexec /i "$msi" 67
+msiexec /x "$other"
 removed ""
 echo "the 32-bit installer installed and uninstalled"
