@@ -69,6 +69,15 @@ void CPasswordDlg::OnOK() {
             CheckPassword(entered);
             break;
         case kModeSet:
+            // A password stored since the prompt opened (by another copy, or
+            // in a file that could not be read at start-up) is not replaced
+            // unseen: it is asked for instead.
+            if (!State().password.IsEmpty()) {
+                CheckPassword(entered);
+                break;
+            }
+            SaveNewPassword(entered);
+            break;
         case kModeChange:
             SaveNewPassword(entered);
             break;

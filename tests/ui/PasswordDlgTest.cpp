@@ -120,26 +120,32 @@ TEST_F(PasswordDlgTest, VerifyAcceptsTheRightPassword) {
     EXPECT_EQ(Run(1, Enter(kVerifyPrompt, "\xC3\xD8\xC3\xDC pw")), IDOK);
 }
 
+// The set prompt too, once a password was stored while it waited.
 TEST_F(PasswordDlgTest, WrongPasswordKeepsThePromptOpenAndSaysSo) {
-    StorePassword(HashPassword("right"));
-    std::string boxText;
-    bool cleared = false, focused = false, stillOpen = false;
-    const INT_PTR result = Run(1, [&] {
-        HWND dlg = WaitOwnDialog(kVerifyPrompt);
-        if (!dlg) return;
-        boxText = AnswerWithMessage(dlg, "wrong").text;
-        HWND edit = GetDlgItem(dlg, IDC_EDIT_PASSWORD);
-        cleared = WaitFor([&] { return ItemText(dlg, IDC_EDIT_PASSWORD).empty(); }, kTimeout);
-        focused = WaitFor([&] { return FocusOf(dlg) == edit; }, kTimeout);
-        stillOpen = IsWindowVisible(dlg);
-        SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
-        Click(dlg, IDOK);
-    });
-    EXPECT_EQ(boxText, kWrongPassword);
-    EXPECT_TRUE(cleared);
-    EXPECT_TRUE(focused);
-    EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(result, IDOK);
+    for (const int mode : {1, 0}) {
+        SCOPED_TRACE(mode);
+        const CString hash = HashPassword("right");
+        StorePassword(hash);
+        std::string boxText;
+        bool cleared = false, focused = false, stillOpen = false;
+        const INT_PTR result = Run(mode, [&] {
+            HWND dlg = WaitOwnDialog(mode == 1 ? kVerifyPrompt : kSetPrompt);
+            if (!dlg) return;
+            boxText = AnswerWithMessage(dlg, "wrong").text;
+            HWND edit = GetDlgItem(dlg, IDC_EDIT_PASSWORD);
+            cleared = WaitFor([&] { return ItemText(dlg, IDC_EDIT_PASSWORD).empty(); }, kTimeout);
+            focused = WaitFor([&] { return FocusOf(dlg) == edit; }, kTimeout);
+            stillOpen = IsWindowVisible(dlg);
+            SetItemText(dlg, IDC_EDIT_PASSWORD, "right");
+            Click(dlg, IDOK);
+        });
+        EXPECT_EQ(boxText, kWrongPassword);
+        EXPECT_TRUE(cleared);
+        EXPECT_TRUE(focused);
+        EXPECT_TRUE(stillOpen);
+        EXPECT_EQ(result, IDOK);
+        EXPECT_EQ(FileValue(), std::string(hash));
+    }
 }
 
 TEST_F(PasswordDlgTest, CancelEscapeAndCloseBoxRefuse) {
@@ -185,7 +191,8 @@ TEST_F(PasswordDlgTest, SetAndChangeStoreOnlyAHash) {
         const char* caption;
     } cases[] = {{0, kSetPrompt}, {2, kChangePrompt}};
     for (const Case& c : cases) {
-        StorePassword("old plain");
+        // The set prompt comes only while no password is stored.
+        StorePassword(c.mode == 0 ? "" : "old plain");
         const char* entered = "new \xC3\xD8\xC3\xDC";
         EXPECT_EQ(Run(c.mode, Enter(c.caption, entered)), IDOK);
         const std::string stored = FileValue();
