@@ -2,6 +2,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -244,8 +245,6 @@ StandardUserRights StandardUserRightsOn(DWORD pid) {
     const auto process = [&] { return OpenProcess(READ_CONTROL, FALSE, pid); };
     rights.stopProcess = grants(process(), PROCESS_TERMINATE, PROCESS_ALL_ACCESS) ||
                          grants(process(), PROCESS_SUSPEND_RESUME, PROCESS_ALL_ACCESS);
-    rights.list =
-        grants(process(), PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, PROCESS_ALL_ACCESS);
     for (const DWORD thread : ThreadsOf(pid)) {
         ++rights.threads;
         if (grants(OpenThread(READ_CONTROL, FALSE, thread), THREAD_SUSPEND_RESUME,
@@ -257,26 +256,20 @@ StandardUserRights StandardUserRightsOn(DWORD pid) {
     return rights;
 }
 
-DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account) {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    PACL dacl = nullptr;
+std::string DaclOf(HANDLE object) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!CreateWellKnownSid(account, nullptr, sid, &size) ||
-        GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-        return 0;
+    char* text = nullptr;
+    std::string dacl;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        dacl = text;
     }
-    DWORD rights = dacl ? 0 : ~0u;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) &&
-            ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&ace->SidStart, sid)) {
-            rights |= ace->Mask;
-        }
-    }
+    LocalFree(text);
     LocalFree(descriptor);
-    return rights;
+    if (object) CloseHandle(object);
+    return dacl;
 }
 
 bool Process::Start(const std::wstring& exe, const std::wstring& arguments, bool asStandardUser) {

@@ -119,9 +119,9 @@ struct StandardUserRights {
     bool CanStop() const { return stopProcess || threadsStoppable > 0; }
 };
 StandardUserRights StandardUserRightsOn(DWORD pid);
-// The rights the DACL of a kernel object grants account in its own entry
-// (0: none); ~0 when it has no DACL, which grants everyone everything.
-DWORD GrantedTo(HANDLE object, WELL_KNOWN_SID_TYPE account);
+// The DACL of a kernel object in the string form ("D:(A;;0x1000;;;WD)...");
+// closes the handle.
+std::string DaclOf(HANDLE object);
 
 // A DWORD value in the prefix's registry for the programs started while the
 // object lives (a policy, or the display's DPI: Wine reads HKCU\Control
