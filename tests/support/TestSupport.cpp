@@ -307,15 +307,12 @@ bool Process::Start(const std::wstring& exe, const std::wstring& arguments, bool
     BOOL started = FALSE;
     const HANDLE token = asStandardUser ? StandardUserToken(TokenPrimary) : nullptr;
     for (int attempt = 0; !started && attempt < 3; ++attempt) {
-        const DWORD flags = CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
+        // No token: our own.
         started = nul != INVALID_HANDLE_VALUE && inheritList.get() &&
-                  (asStandardUser
-                       ? token && CreateProcessAsUserW(token, exe.c_str(), &commandLine[0], nullptr,
-                                                       nullptr, TRUE, flags, nullptr, elsewhere,
-                                                       &startup.StartupInfo, &m_process)
-                       : CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags,
-                                        nullptr, elsewhere, &startup.StartupInfo, &m_process));
-        if (!started) fprintf(stderr, "CreateProcessW: error %lu\n", GetLastError());
+                  CreateProcessAsUserW(token, exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                       CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                       elsewhere, &startup.StartupInfo, &m_process);
+        if (!started) fprintf(stderr, "CreateProcessAsUserW: error %lu\n", GetLastError());
     }
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (token) CloseHandle(token);
