@@ -34,6 +34,12 @@ const char kNotLoweredTitle[] = "无法降低音量";
 const char kNotLoweredText[] =
     "音量高于上限，但连续三次设定音量后，音量仍然没有降到上限以下，音量上限现在无法保持。"
     "请检查音频设备或其他程序是否阻止了音量的更改。";
+const char kOutputNotHeldTip[] = "Morvane：部分输出设备无法读取或降低音量，上限未能保持";
+const char kOutputNotHeldTitle[] = "部分输出设备无法控制";
+const char kOutputNotHeldText[] =
+    "音量工具 bin.exe 连续三次报告，有输出设备的音量无法读取或降低，"
+    "这些设备上的音量上限现在无法保持。请检查耳机、显示器等输出设备的连接和驱动程序，"
+    "或在声音设置中停用不用的设备。";
 
 constexpr int kLimitMin = 0;
 constexpr int kLimitMax = 100;
@@ -311,6 +317,8 @@ LRESULT CLimiterDlg::OnVolumeUnreadable(WPARAM wParam, LPARAM /*lParam*/) {
         m_tray.SetWarning(kUnreadableTip, kUnreadableTitle, kUnreadableText);
     } else if (wParam == kVolumeNotLowered) {
         m_tray.SetWarning(kNotLoweredTip, kNotLoweredTitle, kNotLoweredText);
+    } else if (wParam == kOutputNotHeld) {
+        m_tray.SetWarning(kOutputNotHeldTip, kOutputNotHeldTitle, kOutputNotHeldText);
     } else {
         m_tray.SetWarning(nullptr);
     }
