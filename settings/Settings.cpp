@@ -217,13 +217,21 @@ CString ReadSetting(const char* key) {
     return ReadSettingFrom(dir + kIniName, key);
 }
 
-bool WriteSetting(const char* key, const char* value) {
+bool WriteSetting(const char* key, const char* value, bool* denied) {
+    if (denied) *denied = false;
     const CString& iniPath = State().iniPath;
     if (iniPath.IsEmpty()) return false;
     const SettingsFileLock lock(iniPath);
-    if (!WritePrivateProfileStringA(kSection, key, value, iniPath)) return false;
+    if (!WritePrivateProfileStringA(kSection, key, value, iniPath)) {
+        if (denied) *denied = GetLastError() == ERROR_ACCESS_DENIED;
+        return false;
+    }
     if (CString* known = KnownValue(View().values, key)) *known = value;
     return true;
+}
+
+CString SettingsFolderText() {
+    return NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
 }
 
 SettingsFileLock::SettingsFileLock(const char* iniPath) {
@@ -295,7 +303,8 @@ bool LoadSettings() {
     return true;
 }
 
-bool SaveSettings(unsigned keys) {
+bool SaveSettings(unsigned keys, bool* denied) {
+    if (denied) *denied = false;
     const LimiterState& state = State();
     // Before the settings were loaded there is nothing to save, and no file
     // to save it in.
@@ -304,12 +313,15 @@ bool SaveSettings(unsigned keys) {
     keys = (keys | view.unwritten) & (kSettingLimit | kSettingLock);
     // One hold for both keys, so that no other copy's save falls between.
     const SettingsFileLock lock(state.iniPath);
-    if ((keys & kSettingLimit) && WriteSetting("vol", IntToStr(Load(state.limit)))) {
+    bool limitDenied = false, lockDenied = false;
+    if ((keys & kSettingLimit) && WriteSetting("vol", IntToStr(Load(state.limit)), &limitDenied)) {
         keys &= ~kSettingLimit;
     }
-    if ((keys & kSettingLock) && WriteSetting("isLock", Load(state.lock) ? "1" : "0")) {
+    if ((keys & kSettingLock) &&
+        WriteSetting("isLock", Load(state.lock) ? "1" : "0", &lockDenied)) {
         keys &= ~kSettingLock;
     }
+    if (denied) *denied = limitDenied || lockDenied;
     view.unwritten = keys;
     return keys == 0;
 }

@@ -23,6 +23,11 @@ const char kWarningCaption[] = "警告";
 const char kUnsavedText[] =
     "无法在文件夹 %s 中保存设置（config.ini）。滑块和开关的改动在本次运行中有效，"
     "但如果一直无法保存，就不会保留到下次启动。";
+// Refused for lack of rights, as under Program Files without administrator's
+// rights: only a copy run as administrator can keep the change.
+const char kUnsavedDeniedText[] =
+    "无法在文件夹 %s 中保存设置（config.ini）：没有写入权限。滑块和开关的改动只在本次运行中有效。"
+    "要保留改动，请以管理员身份运行 Morvane，再改动一次。";
 // Within the tip's 63 bytes in code page 936.
 const char kUnreadableTip[] = "Morvane：无法读取音量，上限未能保持";
 const char kUnreadableTitle[] = "无法读取音量";
@@ -222,19 +227,18 @@ void CLimiterDlg::OnCheckLock() {
 void CLimiterDlg::SaveChanges(unsigned keys) {
     // Only what changed: the other setting may be older than what another
     // copy wrote since.
-    if (SaveSettings(keys) || m_toldUnsaved) return;
+    bool denied = false;
+    if (SaveSettings(keys, &denied) || m_toldUnsaved) return;
     m_toldUnsaved = true;
     // Shown once the control's own handling is over: a box opened inside it
     // would appear while the slider still holds the mouse.
-    PostMessage(WM_SETTINGSUNSAVED);
+    PostMessage(WM_SETTINGSUNSAVED, denied);
 }
 
-LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-    // The path is in the system's code page, the message in 936.
-    const CString folder =
-        NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM wParam, LPARAM /*lParam*/) {
+    // wParam: refused for lack of rights.
     CString text;
-    text.Format(kUnsavedText, folder.c_str());
+    text.Format(wParam ? kUnsavedDeniedText : kUnsavedText, SettingsFolderText().c_str());
     MessageBox(text, nullptr, MB_ICONEXCLAMATION | MB_OK);
     return 0;
 }
