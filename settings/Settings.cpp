@@ -204,6 +204,10 @@ CString AppDirFor(const std::wstring& modulePath) {
 
 CString GetAppDir() { return AppDirFor(GetModulePath()); }
 
+CString SettingsFolderText() {
+    return NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+}
+
 bool FileExists(const char* path) {
     UniqueHandle file(
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -228,10 +232,6 @@ bool WriteSetting(const char* key, const char* value, bool* denied) {
     }
     if (CString* known = KnownValue(View().values, key)) *known = value;
     return true;
-}
-
-CString SettingsFolderText() {
-    return NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
 }
 
 SettingsFileLock::SettingsFileLock(const char* iniPath) {
