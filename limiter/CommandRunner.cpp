@@ -181,8 +181,9 @@ void EndChild(const Child& child) {
 }
 
 // Reads the pipe until it breaks or the deadline passes, keeping at most
-// kMaxOutput bytes.
-std::string DrainPipe(const Child& child, ULONGLONG deadline) {
+// kMaxOutput bytes; *ended tells that the deadline passed and the child was
+// ended.
+std::string DrainPipe(const Child& child, ULONGLONG deadline, bool* ended) {
     std::string output;
     std::vector<char> chunk(kReadChunk);
     size_t received = 0;
@@ -191,6 +192,7 @@ std::string DrainPipe(const Child& child, ULONGLONG deadline) {
         if (!PeekNamedPipe(child.readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;
         if (GetTickCount64() >= deadline) {
             EndChild(child);
+            *ended = true;
             break;
         }
         if (available > 0) {
@@ -206,6 +208,20 @@ std::string DrainPipe(const Child& child, ULONGLONG deadline) {
         Sleep(received >= kReadChunk ? kDrainPause : kPeekPause);
     }
     return output;
+}
+
+// The exit status of a program whose output has ended. The pipe breaks as
+// it closes its handles on the way out, a moment before it counts as ended,
+// so it is waited for, up to the deadline.
+DWORD ExitStatus(HANDLE process, ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    DWORD status = kNoExitStatus;
+    if (WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0) !=
+            WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process, &status)) {
+        return kNoExitStatus;
+    }
+    return status;
 }
 
 // The interpreter by its full path: named by its file name alone, it would
@@ -250,12 +266,16 @@ bool CommandPromptBarred() {
     return false;
 }
 
-CString RunProgram(const CString& program, const CString& commandLine, DWORD timeoutMs,
-                   bool inJob) {
+CString RunProgram(const CString& program, const CString& commandLine, DWORD timeoutMs, bool inJob,
+                   DWORD* exitStatus) {
+    if (exitStatus) *exitStatus = kNoExitStatus;
     if (program.IsEmpty() || commandLine.GetLength() + 1 > kCommandLineSize) return CString();
     Child child;
     if (!StartInJob(program, commandLine, inJob, child)) return CString();
-    const std::string output = DrainPipe(child, GetTickCount64() + timeoutMs);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    bool ended = false;
+    const std::string output = DrainPipe(child, deadline, &ended);
+    if (exitStatus && !ended) *exitStatus = ExitStatus(child.process.get(), deadline);
 
     // Output is text up to its first NUL, as the tool's answer is.
     CString result(output.c_str());
@@ -263,8 +283,9 @@ CString RunProgram(const CString& program, const CString& commandLine, DWORD tim
     return result;
 }
 
-CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob) {
+CString RunCommand(const CString& command, DWORD timeoutMs, bool inJob, DWORD* exitStatus) {
+    if (exitStatus) *exitStatus = kNoExitStatus;
     const CString line = BuildCommandLine(command);
     if (line.IsEmpty()) return CString();
-    return RunProgram(InterpreterPath(), line, timeoutMs, inJob);
+    return RunProgram(InterpreterPath(), line, timeoutMs, inJob, exitStatus);
 }

@@ -18,6 +18,9 @@ const DWORD kPeekPause = 500;
 const DWORD kDrainPause = 10;
 // A command still running after this long is ended, with all it started.
 const DWORD kCommandTimeout = 10000;
+// The exit status told of a program that could not be started, or that was
+// ended for running too long: what the system says of one still running.
+const DWORD kNoExitStatus = STILL_ACTIVE;
 
 // "Cmd.exe /D /C " (no AutoRun command first) followed by the command in one
 // more pair of quotes, which the interpreter strips again, so that a quoted
@@ -36,9 +39,13 @@ bool CommandPromptBarred();
 // timeoutMs bounds the wait for the program and all it starts to finish.
 // The program inherits its output pipe and its own empty input, nothing
 // else. inJob false takes the way of a system without nested jobs run inside
-// a job, where the program cannot have a job of its own (tests).
+// a job, where the program cannot have a job of its own (tests). exitStatus,
+// when given, receives the program's exit status, or kNoExitStatus.
 CString RunProgram(const CString& program, const CString& commandLine,
-                   DWORD timeoutMs = kCommandTimeout, bool inJob = true);
+                   DWORD timeoutMs = kCommandTimeout, bool inJob = true,
+                   DWORD* exitStatus = nullptr);
 // The same for a command through the interpreter (BuildCommandLine); ""
-// also when the interpreter's path cannot be named.
-CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout, bool inJob = true);
+// also when the interpreter's path cannot be named. The interpreter ends
+// with the status of the command it ran.
+CString RunCommand(const CString& command, DWORD timeoutMs = kCommandTimeout, bool inJob = true,
+                   DWORD* exitStatus = nullptr);

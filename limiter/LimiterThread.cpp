@@ -20,13 +20,14 @@ void Report(const LimiterStartBlock* block, CeilingState state) {
 }
 }  // namespace
 
-CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer) {
+CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer,
+                        bool outputMissed) {
     if (!locked) return kCeilingHeld;
     if (current == -1) return kVolumeUnreadable;
     // The tool sets no less than 0: a negative ceiling is held at silence.
     const int32_t reachable = limit < 0 ? 0 : limit;
-    if (current <= limit || (setAnswer != -1 && setAnswer <= reachable)) return kCeilingHeld;
-    return kVolumeNotLowered;
+    if (current > limit && (setAnswer == -1 || setAnswer > reachable)) return kVolumeNotLowered;
+    return outputMissed ? kOutputNotHeld : kCeilingHeld;
 }
 
 bool CeilingWatch::Update(CeilingState cycle) {
@@ -54,13 +55,14 @@ UINT CLimiterThread::LimiterLoop(LimiterStartBlock* block) {
     while (Load(state.running)) {
         const bool locked = Load(state.lock) != 0;
         int32_t current = -1, limit = 0, setAnswer = -1;
+        bool queryMissed = false, setMissed = false;
         if (locked) {
-            current = GetMasterVolume();
+            current = GetMasterVolume(&queryMissed);
             // Read once, so that the comparison and the command use one value.
             limit = Load(state.limit);
-            if (current != -1 && current > limit) setAnswer = SetMasterVolume(limit);
+            if (current != -1 && current > limit) setAnswer = SetMasterVolume(limit, &setMissed);
         }
-        if (watch.Update(JudgeCycle(locked, current, limit, setAnswer)))
+        if (watch.Update(JudgeCycle(locked, current, limit, setAnswer, queryMissed || setMissed)))
             Report(block, watch.told());
         for (int slice = 0; slice < kWaitSlices; ++slice) {
             if (!Load(state.running)) return 1;

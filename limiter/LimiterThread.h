@@ -12,8 +12,10 @@ class CLimiterThread;
 
 // Posted to the main window when the ceiling stops or starts holding, with
 // a CeilingState as wParam: kFailuresToReport cycles in a row that gave no
-// volume, or whose set did not bring it down, are told once; so is the
-// first cycle after that in which the ceiling holds (or the lock goes off).
+// volume, whose set did not bring it down, or in which the tool said that
+// some output could not be read or lowered, are told once; so is the first
+// cycle after that in which the ceiling holds on every output (or the lock
+// goes off).
 // The worker itself never touches a window.
 constexpr UINT WM_VOLUMEUNREADABLE = WM_APP + 1;
 constexpr int kFailuresToReport = 3;
@@ -22,12 +24,18 @@ enum CeilingState : WPARAM {
     kCeilingHeld = 0,
     kVolumeUnreadable = 1,  // the query gave no volume
     kVolumeNotLowered = 2,  // the set's answer is above the ceiling, or missing
+    kOutputNotHeld = 3,     // the tool answered, but some output could not be read or lowered
 };
 
 // What one cycle found: current is the queried volume (-1: none), setAnswer
-// what the set left on the device (-1: none; ignored when no set was due).
-// A volume raised again and again by hand, each time brought down, holds.
-CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer);
+// what the set left on the device (-1: none; ignored when no set was due),
+// outputMissed whether the query or the set said that some output could not
+// be read or lowered. A volume raised again and again by hand, each time
+// brought down, holds. A missing volume, or a loudest output left above the
+// ceiling, is told as such even when an output was missed too: those say
+// more, and say it of the outputs the tool could reach.
+CeilingState JudgeCycle(bool locked, int32_t current, int32_t limit, int32_t setAnswer,
+                        bool outputMissed);
 
 // Cycles in a row that failed the same way; says when what is to be told
 // changes.

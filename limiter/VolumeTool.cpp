@@ -15,10 +15,18 @@ const char kValueEnd[] = ". ";
 // multiplication; a text with more decimals is off by far more.
 const double kWholeTolerance = 1e-7;
 
+// The tool's exit status when some output could not be read or lowered.
+const DWORD kExitOutputMissed = 3;
+
 // The command is the tool's own command line too, its path quoted first.
-CString RunTool(const CString& command) {
+CString RunTool(const CString& command, bool* outputMissed) {
     const LimiterState& state = State();
-    return state.commandPromptBarred ? RunProgram(state.toolPath, command) : RunCommand(command);
+    DWORD status = kNoExitStatus;
+    const CString output = state.commandPromptBarred
+                               ? RunProgram(state.toolPath, command, kCommandTimeout, true, &status)
+                               : RunCommand(command, kCommandTimeout, true, &status);
+    if (outputMissed) *outputMissed = status == kExitOutputMissed;
+    return output;
 }
 
 // A set is answered in the shape of a query.
@@ -60,8 +68,10 @@ CString BuildSetCommand(const CString& toolPath, int32_t percent) {
     return command;
 }
 
-int32_t GetMasterVolume() { return VolumeFromAnswer(RunTool(BuildQueryCommand(State().toolPath))); }
+int32_t GetMasterVolume(bool* outputMissed) {
+    return VolumeFromAnswer(RunTool(BuildQueryCommand(State().toolPath), outputMissed));
+}
 
-int32_t SetMasterVolume(int32_t percent) {
-    return VolumeFromAnswer(RunTool(BuildSetCommand(State().toolPath, percent)));
+int32_t SetMasterVolume(int32_t percent, bool* outputMissed) {
+    return VolumeFromAnswer(RunTool(BuildSetCommand(State().toolPath, percent), outputMissed));
 }

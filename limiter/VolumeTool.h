@@ -20,7 +20,10 @@ CString BuildQueryCommand(const CString& toolPath);
 CString BuildSetCommand(const CString& toolPath, int32_t percent);
 
 // The master volume in percent, or -1 when the tool did not report it.
-int32_t GetMasterVolume();
+// *outputMissed, when given, tells whether the tool said that some output
+// could not be read or lowered (its exit status 3): the answer then comes
+// from the others, and the ceiling may not hold on that one.
+int32_t GetMasterVolume(bool* outputMissed = nullptr);
 // Sets the volume; the tool answers with what the device holds afterwards,
 // in percent, or -1 when it gave no answer (a refused change).
-int32_t SetMasterVolume(int32_t percent);
+int32_t SetMasterVolume(int32_t percent, bool* outputMissed = nullptr);

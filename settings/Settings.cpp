@@ -296,6 +296,10 @@ CString AppDirFor(const std::wstring& modulePath) {
 
 CString GetAppDir() { return AppDirFor(GetModulePath()); }
 
+CString SettingsFolderText() {
+    return NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+}
+
 bool FileExists(const char* path) {
     UniqueHandle file(
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -309,11 +313,15 @@ CString ReadSetting(const char* key) {
     return ReadSettingFrom(dir + kIniName, key);
 }
 
-bool WriteSetting(const char* key, const char* value) {
+bool WriteSetting(const char* key, const char* value, bool* denied) {
+    if (denied) *denied = false;
     const CString& iniPath = State().iniPath;
     if (iniPath.IsEmpty()) return false;
     const SettingsFileLock lock(iniPath);
-    if (!WritePrivateProfileStringA(kSection, key, value, iniPath)) return false;
+    if (!WritePrivateProfileStringA(kSection, key, value, iniPath)) {
+        if (denied) *denied = GetLastError() == ERROR_ACCESS_DENIED;
+        return false;
+    }
     if (CString* known = KnownValue(View().values, key)) *known = value;
     return true;
 }
@@ -410,7 +418,8 @@ SettingsLoad LoadSettings() {
     return SettingsLoad::kRead;
 }
 
-bool SaveSettings(unsigned keys) {
+bool SaveSettings(unsigned keys, bool* denied) {
+    if (denied) *denied = false;
     const LimiterState& state = State();
     // Before the settings were loaded there is nothing to save, and no file
     // to save it in.
@@ -419,12 +428,15 @@ bool SaveSettings(unsigned keys) {
     keys = (keys | view.unwritten) & (kSettingLimit | kSettingLock);
     // One hold for both keys, so that no other copy's save falls between.
     const SettingsFileLock lock(state.iniPath);
-    if ((keys & kSettingLimit) && WriteSetting("vol", IntToStr(Load(state.limit)))) {
+    bool limitDenied = false, lockDenied = false;
+    if ((keys & kSettingLimit) && WriteSetting("vol", IntToStr(Load(state.limit)), &limitDenied)) {
         keys &= ~kSettingLimit;
     }
-    if ((keys & kSettingLock) && WriteSetting("isLock", Load(state.lock) ? "1" : "0")) {
+    if ((keys & kSettingLock) &&
+        WriteSetting("isLock", Load(state.lock) ? "1" : "0", &lockDenied)) {
         keys &= ~kSettingLock;
     }
+    if (denied) *denied = limitDenied || lockDenied;
     view.unwritten = keys;
     return keys == 0;
 }

@@ -25,9 +25,15 @@ bool FileExists(const char* path);
 // executable; "" when the file or key is missing.
 CString ReadSetting(const char* key);
 // Writes key=value in section "user" of State().iniPath, under the file's
-// lock; false when the file cannot be written. A written "vol", "isLock" or
-// "p1" is one that TakeSettingsChanges does not take for another's change.
-bool WriteSetting(const char* key, const char* value);
+// lock; false when the file cannot be written, and then *denied, when given,
+// tells whether the system refused it for lack of rights (a folder such as
+// Program Files, to a program not run as administrator). A written "vol",
+// "isLock" or "p1" is one that TakeSettingsChanges does not take for
+// another's change.
+bool WriteSetting(const char* key, const char* value, bool* denied = nullptr);
+// The folder of the settings file, spelt in the code page of the program's
+// messages, for telling where settings could not be saved.
+CString SettingsFolderText();
 
 // Every copy of the program in one folder writes the one settings file, and
 // each write rewrites it whole: a copy reading while another writes would
@@ -81,8 +87,8 @@ bool LoadSettingsFrom(const CString& appDir);
 // Writes the given settings of State() ("vol", then "isLock"), and with them
 // any this copy changed earlier and could not write; nothing before a load.
 // False when any is left unwritten: it still holds in this copy, and goes
-// with the next save.
-bool SaveSettings(unsigned keys = kSettingLimit | kSettingLock);
+// with the next save; *denied as WriteSetting's, for any of them.
+bool SaveSettings(unsigned keys = kSettingLimit | kSettingLock, bool* denied = nullptr);
 // Writes only what this copy changed and could not write yet (at exit and
 // at the end of the session): whatever else it holds may be older than what
 // another copy wrote since. True when nothing is left unwritten.

@@ -27,6 +27,11 @@ const char kUnreadableSettingsText[] =
 const char kUnsavedText[] =
     "无法在文件夹 %s 中保存设置（config.ini）。滑块和开关的改动在本次运行中有效，"
     "但如果一直无法保存，就不会保留到下次启动。";
+// Refused for lack of rights, as under Program Files without administrator's
+// rights: only a copy run as administrator can keep the change.
+const char kUnsavedDeniedText[] =
+    "无法在文件夹 %s 中保存设置（config.ini）：没有写入权限。滑块和开关的改动只在本次运行中有效。"
+    "要保留改动，请以管理员身份运行 Morvane，再改动一次。";
 // Within the tip's 63 bytes in code page 936.
 const char kUnreadableTip[] = "Morvane：无法读取音量，上限未能保持";
 const char kUnreadableTitle[] = "无法读取音量";
@@ -38,6 +43,12 @@ const char kNotLoweredTitle[] = "无法降低音量";
 const char kNotLoweredText[] =
     "音量高于上限，但连续三次设定音量后，音量仍然没有降到上限以下，音量上限现在无法保持。"
     "请检查音频设备或其他程序是否阻止了音量的更改。";
+const char kOutputNotHeldTip[] = "Morvane：部分输出设备无法读取或降低音量，上限未能保持";
+const char kOutputNotHeldTitle[] = "部分输出设备无法控制";
+const char kOutputNotHeldText[] =
+    "音量工具 bin.exe 连续三次报告，有输出设备的音量无法读取或降低，"
+    "这些设备上的音量上限现在无法保持。请检查耳机、显示器等输出设备的连接和驱动程序，"
+    "或在声音设置中停用不用的设备。";
 
 constexpr int kLimitMin = 0;
 constexpr int kLimitMax = 100;
@@ -276,19 +287,18 @@ void CLimiterDlg::OnCheckLock() {
 void CLimiterDlg::SaveChanges(unsigned keys) {
     // Only what changed: the other setting may be older than what another
     // copy wrote since.
-    if (SaveSettings(keys) || m_toldUnsaved) return;
+    bool denied = false;
+    if (SaveSettings(keys, &denied) || m_toldUnsaved) return;
     m_toldUnsaved = true;
     // Shown once the control's own handling is over: a box opened inside it
     // would appear while the slider still holds the mouse.
-    PostMessage(WM_SETTINGSUNSAVED);
+    PostMessage(WM_SETTINGSUNSAVED, denied);
 }
 
-LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-    // The path is in the system's code page, the message in 936.
-    const CString folder =
-        NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM wParam, LPARAM /*lParam*/) {
+    // wParam: refused for lack of rights.
     CString text;
-    text.Format(kUnsavedText, folder.c_str());
+    text.Format(wParam ? kUnsavedDeniedText : kUnsavedText, SettingsFolderText().c_str());
     MessageBox(text, nullptr, MB_ICONEXCLAMATION | MB_OK);
     return 0;
 }
@@ -371,6 +381,8 @@ LRESULT CLimiterDlg::OnVolumeUnreadable(WPARAM wParam, LPARAM /*lParam*/) {
         m_tray.SetWarning(kUnreadableTip, kUnreadableTitle, kUnreadableText);
     } else if (wParam == kVolumeNotLowered) {
         m_tray.SetWarning(kNotLoweredTip, kNotLoweredTitle, kNotLoweredText);
+    } else if (wParam == kOutputNotHeld) {
+        m_tray.SetWarning(kOutputNotHeldTip, kOutputNotHeldTitle, kOutputNotHeldText);
     } else {
         m_tray.SetWarning(nullptr);
     }

@@ -15,6 +15,23 @@ const char kWrongPassword[] = "密码错误，请重新输入。";
 const char kHashFailed[] = "无法生成密码的校验值，密码未保存。";
 const char kWriteFailed[] = "无法写入设置文件 config.ini，密码未保存。";
 const char kThisRunOnly[] = "无法在此文件夹中保存设置，密码仅在本次运行中有效。";
+// Refused for lack of rights, as under Program Files without administrator's
+// rights; the main window says the same of the ceiling and the switch.
+const char kWriteDenied[] =
+    "无法在文件夹 %s 中保存设置（config.ini）：没有写入权限，密码未保存。"
+    "要修改密码，请以管理员身份运行 Morvane。";
+const char kThisRunOnlyDenied[] =
+    "无法在文件夹 %s 中保存设置（config.ini）：没有写入权限。密码只在本次运行中有效。"
+    "要保留密码，请以管理员身份运行 Morvane，再设定一次。";
+
+// deniedText with the folder named when the write was refused for lack of
+// rights, otherwise otherText.
+CString UnsavedText(bool denied, const char* deniedText, const char* otherText) {
+    if (!denied) return otherText;
+    CString text;
+    text.Format(deniedText, SettingsFolderText().c_str());
+    return text;
+}
 
 }  // namespace
 
@@ -116,16 +133,19 @@ void CPasswordDlg::SaveNewPassword(const CString& entered) {
         MessageBox(kHashFailed, nullptr, MB_OK | MB_ICONSTOP);
         return;
     }
-    if (!WriteSetting(kPasswordKey, value)) {
+    bool denied = false;
+    if (!WriteSetting(kPasswordKey, value, &denied)) {
         // A user changing the password is already in: the old one stays.
         if (m_nMode != kModeSet) {
-            MessageBox(kWriteFailed, nullptr, MB_OK | MB_ICONSTOP);
+            MessageBox(UnsavedText(denied, kWriteDenied, kWriteFailed), nullptr,
+                       MB_OK | MB_ICONSTOP);
             return;
         }
         // At the first start, refusing would lock the user out of a folder
-        // we cannot write (read-only media, a share): the password guards
-        // this run instead.
-        MessageBox(kThisRunOnly, nullptr, MB_OK | MB_ICONEXCLAMATION);
+        // we cannot write (read-only media, a share, Program Files): the
+        // password guards this run instead.
+        MessageBox(UnsavedText(denied, kThisRunOnlyDenied, kThisRunOnly), nullptr,
+                   MB_OK | MB_ICONEXCLAMATION);
     }
     State().password = value;
     CDialog::OnOK();

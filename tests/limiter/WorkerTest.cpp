@@ -284,6 +284,11 @@ TEST_F(LimiterWorker, SaysOnceWhenTheVolumeCannotBeReadAndWhenItCanAgain) {
     EXPECT_EQ(report(15000), kVolumeNotLowered);
     ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", ""));
     EXPECT_EQ(report(10000), kCeilingHeld);
+    // So is an answer for which the tool says an output was missed (exit 3).
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", "partly"));
+    EXPECT_EQ(report(15000), kOutputNotHeld);
+    ASSERT_TRUE(WriteFile(m_dir / "fake-mode.txt", ""));
+    EXPECT_EQ(report(10000), kCeilingHeld);
     for (int raised = 0; raised < 4; ++raised) {
         SetVolume("0.90");
         ASSERT_TRUE(WaitFor([&] { return Volume() == "0.50"; }, 10000));
@@ -320,10 +325,15 @@ TEST_F(LimiterWorker, WithTheRealToolHoldsASecondOutputAndSaysWhenNoOutputIsLeft
     DestroyWindow(window);
 }
 
-TEST(LimiterWorker_JudgeCycle, ASetHoldsTheCeilingWhenItsAnswerIsAtOrBelowIt) {
-    EXPECT_EQ(JudgeCycle(true, 70, 50, 50), kCeilingHeld);
-    EXPECT_EQ(JudgeCycle(true, 70, 50, 51), kVolumeNotLowered);
-    EXPECT_EQ(JudgeCycle(true, 70, -5, 0), kCeilingHeld);  // as low as the tool goes
+TEST(LimiterWorker_JudgeCycle, HoldsWhenTheSetsAnswerIsAtOrBelowItAndNoOutputIsMissed) {
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 50, false), kCeilingHeld);
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 51, false), kVolumeNotLowered);
+    EXPECT_EQ(JudgeCycle(true, 70, -5, 0, false), kCeilingHeld);  // as low as the tool goes
+    // An output the tool could not read or lower; what the others show first.
+    EXPECT_EQ(JudgeCycle(true, 40, 50, -1, true), kOutputNotHeld);
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 50, true), kOutputNotHeld);
+    EXPECT_EQ(JudgeCycle(true, 70, 50, 51, true), kVolumeNotLowered);
+    EXPECT_EQ(JudgeCycle(true, -1, 50, -1, true), kVolumeUnreadable);
 }
 
 // Refuses to start the thread, as the system may.

@@ -9,7 +9,9 @@
 //                    "binary" (bytes 0-255, NULs among them, before the
 //                    answer), "binary-tail" (the answer, then those bytes),
 //                    "error" (a failure on standard error, exit code 1, as
-//                    the real tool reports a missing device), "stuck" (a
+//                    the real tool reports a missing device), "partly" (the
+//                    answer, then exit code 3, as the real tool reports an
+//                    output it could not read or lower), "stuck" (a
 //                    set changes nothing, as a device that ignores it), "handles"
 //                    ("inherited:" and the inheritable handles it holds
 //                    besides its standard ones, then "input:" and the
@@ -128,5 +130,5 @@ int main(int argc, char** argv) {
     printf("master volume: %s. muted: no\n", value.c_str());
     if (mode == "binary-tail") PrintAllBytes();
     fflush(stdout);
-    return 0;
+    return mode == "partly" ? 3 : 0;
 }

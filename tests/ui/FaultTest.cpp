@@ -249,9 +249,12 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
         ASSERT_TRUE(main);
         EXPECT_EQ(ItemText(main, IDC_STATIC_VALUE), "30");
         MoveSlider(main, 45);
-        // Said once, naming the folder; the next change says nothing.
+        // Said once, naming the folder; the next change says nothing. The
+        // file is held, not refused for lack of rights.
         HWND box = WaitOwnedDialog(main);
-        EXPECT_NE(ReadMessageBox(box).text.find(app.dir().path()), std::string::npos);
+        const std::string said = ReadMessageBox(box).text;
+        EXPECT_NE(said.find(app.dir().path()), std::string::npos);
+        EXPECT_EQ(said.find("管理员"), std::string::npos) << said;
         ASSERT_TRUE(DismissBox(box));
         ClickLock(main, false);
         ASSERT_TRUE(MoveSlider(main, 50));  // handled after what the click posted
@@ -269,17 +272,34 @@ TEST(Fault_Config, UnwritableSettingsAreLeftAsTheyWere) {
 TEST(Fault_Config, FirstStartInAFolderThatCannotKeepSettingsLetsTheUserIn) {
     Morvane app("morvane unwritable");
     ASSERT_TRUE(app.Prepare(""));
-    // A folder where the file would be: every write fails, even as root.
+    // A folder where the file would be: every write fails, even as root,
+    // refused for lack of rights as Program Files refuses a program not run
+    // as administrator.
     ASSERT_TRUE(CreateDirectoryW(app.Path(L"config.ini").c_str(), nullptr));
     HWND main = app.StartToPrompt(kSetPrompt);
     ASSERT_TRUE(main);
-    // One message that says what happened, then the window.
+    // One message that says what happened and what would keep the password,
+    // then the window.
     HWND prompt = app.WaitDialog(kSetPrompt);
     const BoxContent seen = AnswerWithMessage(prompt, "pw");
     EXPECT_EQ(seen.caption, "Morvane");
-    EXPECT_EQ(seen.text, "无法在此文件夹中保存设置，密码仅在本次运行中有效。");
+    const std::string denied =
+        "无法在文件夹 " + app.dir().path() + " 中保存设置（config.ini）：没有写入权限";
+    EXPECT_EQ(seen.text, denied +
+                             "。密码只在本次运行中有效。要保留密码，请以管理员身份运行 "
+                             "Morvane，再设定一次。");
     EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
     ASSERT_TRUE(WaitFor([&] { return Visible(main); }, kTimeout));
+    // So do a change of the ceiling and one of the password.
+    MoveSlider(main, 45);
+    HWND box = WaitOwnedDialog(main);
+    EXPECT_EQ(ReadMessageBox(box).text, denied +
+                                            "。滑块和开关的改动只在本次运行中有效。要保留改动，"
+                                            "请以管理员身份运行 Morvane，再改动一次。");
+    ASSERT_TRUE(DismissBox(box) && Click(main, IDC_BUTTON_PASSWORD));
+    EXPECT_EQ(AnswerWithMessage(app.WaitDialog(kChangePrompt), "new").text,
+              denied + "，密码未保存。要修改密码，请以管理员身份运行 Morvane。");
+    ASSERT_TRUE(app.CancelPrompt(kChangePrompt));
 
     // The password holds for the run: the way back from the icon asks for it.
     PostMessageA(main, WM_TRAYNOTIFY, kTrayIconId, WM_LBUTTONDOWN);

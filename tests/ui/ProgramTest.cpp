@@ -527,6 +527,14 @@ TEST(Program_RealTool, BringsALoudDeviceDownToTheCeilingAndLeavesAQuietOneAlone)
         WaitFor([&] { return app.TrayTip() == "Morvane：无法降低音量，上限未能保持"; }, kTimeout));
     ASSERT_TRUE(WriteFile(app.Path("device-mode.txt"), ""));
     EXPECT_TRUE(WaitFor([&] { return app.TrayTip() == "Morvane"; }, kTimeout));
+    // So is a second output that cannot be read, until it answers.
+    ASSERT_TRUE(WriteFile(app.Path("devices.txt"), "active active") &&
+                WriteFile(app.Path("device2-mode.txt"), "unreadable"));
+    EXPECT_TRUE(WaitFor(
+        [&] { return app.TrayTip() == "Morvane：部分输出设备无法读取或降低音量，上限未能保持"; },
+        kTimeout));
+    ASSERT_TRUE(WriteFile(app.Path("device2-mode.txt"), ""));
+    EXPECT_TRUE(WaitFor([&] { return app.TrayTip() == "Morvane"; }, kTimeout));
 
     ASSERT_TRUE(app.Close(main));
     EXPECT_EQ(app.Setting("vol"), "35");
