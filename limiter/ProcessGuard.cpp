@@ -48,6 +48,14 @@ struct Guard {
 // Made as the process starts, before any thread may ask for the attributes.
 Guard* const g_guard = new Guard;
 
+// Copies dacl into saved; false when there is none.
+bool Keep(const ACL* dacl, std::vector<BYTE>& saved) {
+    if (!dacl) return false;
+    const BYTE* const bytes = reinterpret_cast<const BYTE*>(dacl);
+    saved.assign(bytes, bytes + dacl->AclSize);
+    return true;
+}
+
 // Reads the process's DACL, or the token's default one, into saved; false
 // when there is none to read.
 bool SaveProcessDacl(std::vector<BYTE>& saved) {
@@ -57,10 +65,9 @@ bool SaveProcessDacl(std::vector<BYTE>& saved) {
                         nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
         return false;
     }
-    if (dacl)
-        saved.assign(reinterpret_cast<BYTE*>(dacl), reinterpret_cast<BYTE*>(dacl) + dacl->AclSize);
+    const bool kept = Keep(dacl, saved);
     LocalFree(descriptor);
-    return dacl != nullptr;
+    return kept;
 }
 
 bool SaveDefaultDacl(HANDLE token, std::vector<BYTE>& saved) {
@@ -71,9 +78,7 @@ bool SaveDefaultDacl(HANDLE token, std::vector<BYTE>& saved) {
         return false;
     }
     const PACL dacl = reinterpret_cast<TOKEN_DEFAULT_DACL*>(buffer.data())->DefaultDacl;
-    if (dacl)
-        saved.assign(reinterpret_cast<BYTE*>(dacl), reinterpret_cast<BYTE*>(dacl) + dacl->AclSize);
-    return dacl != nullptr;
+    return Keep(dacl, saved);
 }
 
 PACL AclIn(std::vector<BYTE>& buffer) {

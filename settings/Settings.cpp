@@ -296,8 +296,10 @@ CString AppDirFor(const std::wstring& modulePath) {
 
 CString GetAppDir() { return AppDirFor(GetModulePath()); }
 
-CString SettingsFolderText() {
-    return NarrowFromWide(WideFromNarrow(AppDirOf(State().iniPath), kSystemCodePage).c_str());
+CString SettingsPathText(bool folderOnly) {
+    const CString& path = State().iniPath;
+    return NarrowFromWide(
+        WideFromNarrow(folderOnly ? AppDirOf(path) : path, kSystemCodePage).c_str());
 }
 
 bool FileExists(const char* path) {

@@ -31,9 +31,9 @@ CString ReadSetting(const char* key);
 // "isLock" or "p1" is one that TakeSettingsChanges does not take for
 // another's change.
 bool WriteSetting(const char* key, const char* value, bool* denied = nullptr);
-// The folder of the settings file, spelt in the code page of the program's
-// messages, for telling where settings could not be saved.
-CString SettingsFolderText();
+// The settings file's path, or with folderOnly its folder, spelt in the code
+// page of the program's messages, for telling which file or folder failed.
+CString SettingsPathText(bool folderOnly);
 
 // Every copy of the program in one folder writes the one settings file, and
 // each write rewrites it whole: a copy reading while another writes would

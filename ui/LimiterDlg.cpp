@@ -144,11 +144,9 @@ BOOL CLimiterDlg::OnInitDialog() {
     UpdateGuard();
     if (load == SettingsLoad::kUnreadable) {
         // Said once the worker runs, so that the file's values hold as soon
-        // as it can be read, also while this message waits. The path is in
-        // the system's code page, the message in 936.
+        // as it can be read, also while this message waits.
         CString text;
-        text.Format(kUnreadableSettingsText,
-                    NarrowFromWide(WideFromNarrow(state.iniPath, kSystemCodePage).c_str()).c_str());
+        text.Format(kUnreadableSettingsText, SettingsPathText(false).c_str());
         MessageBox(text, kWarningCaption, MB_ICONEXCLAMATION | MB_OK);
     }
 
@@ -298,7 +296,7 @@ void CLimiterDlg::SaveChanges(unsigned keys) {
 LRESULT CLimiterDlg::OnSettingsUnsaved(WPARAM wParam, LPARAM /*lParam*/) {
     // wParam: refused for lack of rights.
     CString text;
-    text.Format(wParam ? kUnsavedDeniedText : kUnsavedText, SettingsFolderText().c_str());
+    text.Format(wParam ? kUnsavedDeniedText : kUnsavedText, SettingsPathText(true).c_str());
     MessageBox(text, nullptr, MB_ICONEXCLAMATION | MB_OK);
     return 0;
 }

@@ -29,7 +29,7 @@ const char kThisRunOnlyDenied[] =
 CString UnsavedText(bool denied, const char* deniedText, const char* otherText) {
     if (!denied) return otherText;
     CString text;
-    text.Format(deniedText, SettingsFolderText().c_str());
+    text.Format(deniedText, SettingsPathText(true).c_str());
     return text;
 }
 
