@@ -76,7 +76,9 @@ HWND WaitOwnedDialog(HWND owner) {
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kTimeout, &result)
+    // Not aborted when "hung": a program that has just waited seconds for
+    // its settings file counts as hung until its next look at its queue.
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kTimeout, &result)
                ? static_cast<LRESULT>(result)
                : 0;
 }

@@ -114,7 +114,6 @@ private:
 // process pid and its threads, as their descriptors say.
 struct StandardUserRights {
     bool stopProcess = false;               // terminate or suspend it
-    bool list = false;                      // query it (limited) and wait for it
     int threads = 0, threadsStoppable = 0;  // suspend
     bool CanStop() const { return stopProcess || threadsStoppable > 0; }
 };
