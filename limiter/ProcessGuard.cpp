@@ -56,7 +56,7 @@ bool Keep(const ACL* dacl, std::vector<BYTE>& saved) {
     return true;
 }
 
-// Reads the process's DACL, or the token's default one, into saved; false
+// Read the process's DACL, or the token's default one, into saved; false
 // when there is none to read.
 bool SaveProcessDacl(std::vector<BYTE>& saved) {
     PACL dacl = nullptr;
